@@ -53,9 +53,11 @@ TFileStream::TFileStream(const std::string& fileName, uint16_t mode) : FFileName
   const std::string host = HostPathOf(fileName);
   const std::string shownName = ExpandFileName(fileName);
   if (mode == fmCreate) {
-    FHandle = host.empty() ? -1 : ::open(host.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    FHandle =
+        host.empty() ? -1 : ::open(host.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (FHandle < 0)
-      throw EFCreateError(shownName, host.empty() ? ERROR_PATH_NOT_FOUND : WindowsErrorOf(errno, host));
+      throw EFCreateError(shownName,
+                          host.empty() ? ERROR_PATH_NOT_FOUND : WindowsErrorOf(errno, host));
     return;
   }
   int flags = O_RDONLY;
@@ -95,7 +97,8 @@ int32_t TFileStream::Read(void* buffer, int32_t count) {
 int32_t TFileStream::Write(const void* buffer, int32_t count) {
   int32_t done = 0;
   while (done < count) {
-    const ssize_t n = ::write(FHandle, static_cast<const char*>(buffer) + done, size_t(count - done));
+    const ssize_t n =
+        ::write(FHandle, static_cast<const char*>(buffer) + done, size_t(count - done));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) FLastError = WindowsErrorOf(errno);
     if (n <= 0) break;

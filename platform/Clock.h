@@ -34,6 +34,8 @@ class TVirtualClock : public TClock {
 
  private:
   TDateTime FNow;
+  TDateTime FStart;
+  uint64_t FElapsed = 0;  // milliseconds advanced since FStart
   std::vector<uint32_t> FSleeps;
 };
 

@@ -12,9 +12,15 @@
 
 namespace {
 
-char UpperLetter(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
-bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool HasDrive(const std::string& path) { return path.size() >= 2 && IsLetter(path[0]) && path[1] == ':'; }
+char UpperLetter(char c) {
+  return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+}
+bool IsLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool HasDrive(const std::string& path) {
+  return path.size() >= 2 && IsLetter(path[0]) && path[1] == ':';
+}
 
 std::string WithoutTrailingSlashes(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
@@ -171,19 +177,23 @@ std::string WindowsPathOf(const std::string& hostPath) {
   for (char letter = 'A'; letter <= 'Z'; ++letter) {
     const std::optional<std::string> root = DriveRoot(letter);
     if (!root) continue;
-    const bool inside = *root == "/" || host == *root || host.compare(0, root->size() + 1, *root + "/") == 0;
+    const bool inside =
+        *root == "/" || host == *root || host.compare(0, root->size() + 1, *root + "/") == 0;
     if (inside && (bestLetter == 0 || root->size() > bestLength)) {
       bestLetter = letter;
       bestLength = root->size();
     }
   }
   if (bestLetter == 0) return std::string();
-  std::string tail = bestLength == 1 ? host.substr(1) : host.substr(std::min(host.size(), bestLength + 1));
+  std::string tail =
+      bestLength == 1 ? host.substr(1) : host.substr(std::min(host.size(), bestLength + 1));
   std::replace(tail.begin(), tail.end(), '/', '\\');
   return std::string(1, bestLetter) + ":\\" + NormaliseTail(tail);
 }
 
-std::string GetCurrentDir() { return CurrentDirectory(); }
+std::string GetCurrentDir() {
+  return CurrentDirectory();
+}
 
 bool SetCurrentDir(const std::string& path) {
   const std::string full = ExpandFileName(path);

@@ -25,8 +25,12 @@ bool FolderOfExists(const std::string& hostPath) {
   return ::stat(parent.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+char AsciiUpper(char c) {
+  return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+}
+char AsciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
 
 }  // namespace
 
@@ -120,12 +124,22 @@ std::string SysErrorMessage(int windowsError) {
       return "There is not enough space on the disk";
     case ERROR_ALREADY_EXISTS:
       return "Cannot create a file when that file already exists";
+    case ERROR_NO_MORE_FILES:
+      return "There are no more files";
+    case ERROR_FILE_EXISTS:
+      return "The file exists";
+    case ERROR_INVALID_PARAMETER:
+      return "The parameter is incorrect";
+    case ERROR_REQUEST_ABORTED:
+      return "The request was aborted";
     default:
       return "The request could not be performed because of an I/O device error";
   }
 }
 
-std::string IntToStr(int64_t value) { return std::to_string(value); }
+std::string IntToStr(int64_t value) {
+  return std::to_string(value);
+}
 
 int64_t StrToInt(const std::string& text) {
   const char* begin = text.c_str();
@@ -159,4 +173,6 @@ int CompareText(const std::string& a, const std::string& b) {
   return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
-bool SameText(const std::string& a, const std::string& b) { return CompareText(a, b) == 0; }
+bool SameText(const std::string& a, const std::string& b) {
+  return CompareText(a, b) == 0;
+}

@@ -86,8 +86,8 @@ class EConvertError : public Exception {
 };
 
 // Raises EAssertionFailed with `message` when `condition` is false, in every build.
-#define ZASSERT(condition, message)                                \
-  do {                                                             \
+#define ZASSERT(condition, message)                                          \
+  do {                                                                       \
     if (!(condition)) throw EAssertionFailed((message), __FILE__, __LINE__); \
   } while (false)
 
@@ -100,10 +100,14 @@ enum : int {
   ERROR_PATH_NOT_FOUND = 3,
   ERROR_TOO_MANY_OPEN_FILES = 4,
   ERROR_ACCESS_DENIED = 5,
+  ERROR_NO_MORE_FILES = 18,
   ERROR_SHARING_VIOLATION = 32,
+  ERROR_FILE_EXISTS = 80,
+  ERROR_INVALID_PARAMETER = 87,
   ERROR_DISK_FULL = 112,
   ERROR_ALREADY_EXISTS = 183,
   ERROR_IO_DEVICE = 1117,
+  ERROR_REQUEST_ABORTED = 1235,
 };
 
 // The Windows code of a host errno. `hostPath`, when given, tells a missing
