@@ -251,6 +251,19 @@ bool RenameFile(const std::string& oldName, const std::string& newName) {
   return ::rename(oldHost.c_str(), newHost.c_str()) == 0 || FailWithErrno(newHost);
 }
 
+bool MoveFileExA(const std::string& existingFile, const std::string& newFile, uint32_t flags) {
+  if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) return RenameFile(existingFile, newFile);
+  std::string oldHost, existingHost;
+  struct stat oldInfo, existing;
+  if (!HostStat(existingFile, oldHost, oldInfo)) return FailWithErrno(oldHost);
+  // An existing target is replaced under the case it has on disk.
+  const bool replacing = HostStat(newFile, existingHost, existing);
+  if (replacing && S_ISDIR(existing.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+  const std::string newHost = replacing ? existingHost : NewHostPathOf(newFile);
+  if (newHost.empty()) return Fail(ERROR_PATH_NOT_FOUND);
+  return ::rename(oldHost.c_str(), newHost.c_str()) == 0 || FailWithErrno(newHost);
+}
+
 int32_t FileGetAttr(const std::string& path) {
   std::string host;
   struct stat info;

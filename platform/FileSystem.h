@@ -32,6 +32,12 @@ bool DeleteFile(const std::string& path);
 bool RemoveDir(const std::string& path);
 bool RenameFile(const std::string& oldName, const std::string& newName);
 
+// MoveFileExA: renames `existingFile` to `newFile`. With
+// MOVEFILE_REPLACE_EXISTING an existing file `newFile` is replaced in one
+// step, so readers see either the old or the new file, never neither.
+enum : uint32_t { MOVEFILE_REPLACE_EXISTING = 0x1 };
+bool MoveFileExA(const std::string& existingFile, const std::string& newFile, uint32_t flags);
+
 // Attributes of a file or folder, or -1 when it does not exist.
 int32_t FileGetAttr(const std::string& path);
 // Sets the attributes (only read-only has an effect); 0 or a Windows error code.
