@@ -1,0 +1,558 @@
+#include "archive/deflate/AbDfStrm.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "archive/deflate/AbDfHufD.h"
+#include "archive/deflate/AbDfXlat.h"
+
+namespace {
+
+// ------------------------------------------------------------ shared helpers
+
+constexpr int32_t kMaxTokens = 32768;
+constexpr int32_t kEarlyCheckTokens = 8192;
+constexpr int32_t kLiteralTokenSize = 2;
+constexpr int32_t kMatchTokenSize = 5;
+// The encoder acts on a full block only at the top of its loop and may add
+// up to three tokens beyond the limit; the buffer has room for them.
+constexpr size_t kTokenBufferSize = kMaxTokens * kMatchTokenSize + 3 * kMatchTokenSize;
+
+constexpr int32_t kInBufferSize = 16384;
+
+uint32_t Mask(int32_t aBits) {
+  return aBits >= 32 ? 0xFFFFFFFFu : (uint32_t(1) << aBits) - 1;
+}
+uint32_t ShiftRight(uint32_t aValue, int32_t aBits) {
+  return aBits >= 32 ? 0 : aValue >> aBits;
+}
+
+// Percentage of `aDone` against `aTotal`, rounded half to even, at most 100.
+uint8_t PercentOf(int64_t aDone, int64_t aTotal) {
+  const int64_t scaled = aDone * 100;
+  int64_t quotient = scaled / aTotal;
+  const int64_t twiceRemainder = (scaled % aTotal) * 2;
+  if (twiceRemainder > aTotal || (twiceRemainder == aTotal && (quotient & 1) != 0)) ++quotient;
+  return uint8_t(std::min<int64_t>(quotient, 100));
+}
+
+TStream& RequiredStream(TStream* aStream) {
+  ZASSERT(aStream != nullptr,
+          "TAbDfOutBitStream.Create: Cannot create a bit stream wrapping a nil stream");
+  return *aStream;
+}
+
+void WriteCode(TAbDfOutBitStream& aBitStrm, uint32_t aEntry) {
+  aBitStrm.WriteBits(aEntry & 0xFFFF, int32_t((aEntry >> 16) & 0xFF));
+}
+
+}  // namespace
+
+// ------------------------------------------------------------ bit writer
+
+TAbDfOutBitStream::TAbDfOutBitStream(TStream* aStream) : FStream(RequiredStream(aStream)) {}
+
+TAbDfOutBitStream::~TAbDfOutBitStream() {
+  try {
+    Finish();
+  } catch (const std::exception&) {
+  }
+}
+
+void TAbDfOutBitStream::WriteBits(uint32_t aBits, int32_t aCount) {
+  ZASSERT(aCount >= 1 && aCount <= 16,
+          "TAbDfOutBitStream.WriteBits: aCount should be from 1 to 16");
+  ZASSERT((aBits >> aCount) == 0, "TAbDfOutBitStream.WriteBits: aBits has more than aCount bits");
+  FBitBuffer |= aBits << FBitsUsed;
+  FBitsUsed += aCount;
+  if (FBitsUsed >= 32) {
+    StoreWord();
+    FBitsUsed -= 32;
+    FBitBuffer = ShiftRight(aBits, aCount - FBitsUsed);
+  }
+}
+
+void TAbDfOutBitStream::AlignToByte() {
+  FBitsUsed = (FBitsUsed + 7) & ~7;
+  if (FBitsUsed == 32) {
+    StoreWord();
+    FBitBuffer = 0;
+    FBitsUsed = 0;
+  }
+}
+
+void TAbDfOutBitStream::WriteBuffer(const void* aBuffer, int32_t aCount) {
+  ZASSERT(FBitsUsed % 8 == 0, "TAbDfOutBitStream.WriteBuffer: must be byte aligned");
+  MovePendingBytes();
+  const auto* bytes = static_cast<const uint8_t*>(aBuffer);
+  while (aCount > 0) {
+    if (FBufPos == int32_t(FBuffer.size())) obsEmptyBuffer();
+    const int32_t n = std::min(aCount, int32_t(FBuffer.size()) - FBufPos);
+    std::memcpy(FBuffer.data() + FBufPos, bytes, size_t(n));
+    FBufPos += n;
+    bytes += n;
+    aCount -= n;
+  }
+  obsEmptyBuffer();
+}
+
+void TAbDfOutBitStream::obsEmptyBuffer() {
+  const int32_t written = FStream.Write(FBuffer.data(), FBufPos);
+  if (written != FBufPos)
+    throw EAbInternalDeflateError(
+        "could not write to the output atream [TAbDfInBitStream.obsEmptyBuffer]");
+  FBufPos = 0;
+}
+
+void TAbDfOutBitStream::Finish() {
+  if (FBitsUsed > 0) {
+    AlignToByte();
+    MovePendingBytes();
+  }
+  if (FBufPos > 0) obsEmptyBuffer();
+}
+
+void TAbDfOutBitStream::StoreWord() {
+  if (int32_t(FBuffer.size()) - FBufPos < 4) obsEmptyBuffer();
+  for (int i = 0; i < 4; ++i) FBuffer[size_t(FBufPos++)] = uint8_t(FBitBuffer >> (8 * i));
+}
+
+void TAbDfOutBitStream::MovePendingBytes() {
+  while (FBitsUsed > 0) {
+    if (FBufPos == int32_t(FBuffer.size())) obsEmptyBuffer();
+    FBuffer[size_t(FBufPos++)] = uint8_t(FBitBuffer);
+    FBitBuffer >>= 8;
+    FBitsUsed -= 8;
+  }
+  FBitBuffer = 0;
+  FBitsUsed = 0;
+}
+
+// ------------------------------------------------------------ token buffer
+
+TAbDfLZStream::TAbDfLZStream(TAbDfInputSource& aSlideWin, bool aUseDeflate64, TAbLogger* aLog)
+    : FLog(aLog),
+      FSlideWin(aSlideWin),
+      FStartOfs(aSlideWin.InputPosition()),
+      FBuffer(kTokenBufferSize),
+      FUseDeflate64(aUseDeflate64) {
+  Reset();
+}
+
+bool TAbDfLZStream::PutMatch(int32_t aMatchLen, int32_t aMatchDist) {
+  ZASSERT(FPosition + kMatchTokenSize <= FBuffer.size(),
+          "TAbDfLZStream.PutMatch: the token buffer is full");
+  const uint32_t len = uint32_t(aMatchLen - 1);
+  const uint32_t dist = uint32_t(aMatchDist - 1);
+  uint8_t* token = FBuffer.data() + FPosition;
+  token[0] = 0;
+  token[1] = uint8_t(len);
+  token[2] = uint8_t(len >> 8);
+  token[3] = uint8_t(dist);
+  token[4] = uint8_t(dist >> 8);
+  FPosition += kMatchTokenSize;
+
+  const TAbDfTranslator& translator = AbDfSharedTranslator();
+  ++FDistCount;
+  FCoveredSize += aMatchLen;
+  ++FLitBuckets[size_t(translator.LengthSymbol(aMatchLen))];
+  ++FDistBuckets[size_t(translator.DistanceSymbol(aMatchDist))];
+  return IsFull();
+}
+
+bool TAbDfLZStream::PutLiteral(uint8_t aCh) {
+  ZASSERT(FPosition + kLiteralTokenSize <= FBuffer.size(),
+          "TAbDfLZStream.PutLiteral: the token buffer is full");
+  FBuffer[FPosition] = 1;
+  FBuffer[FPosition + 1] = aCh;
+  FPosition += kLiteralTokenSize;
+  ++FLitCount;
+  ++FLitBuckets[aCh];
+  ++FCoveredSize;
+  return IsFull();
+}
+
+bool TAbDfLZStream::IsFull() const {
+  const int32_t tokens = FLitCount + FDistCount;
+  // A block of mostly literals that already compresses well is cut early so
+  // the next block gets codes of its own.
+  if (tokens % kEarlyCheckTokens == 0 && FDistCount < FLitCount &&
+      QuickEstimate() < FCoveredSize / 2)
+    return true;
+  return FDistCount >= kMaxTokens || tokens >= kMaxTokens;
+}
+
+void TAbDfLZStream::Reset() {
+  Rewind();
+  FEndPosition = 0;
+  FStartOfs += FCoveredSize;
+  FRawReadOfs = FStartOfs;
+  FLitCount = 0;
+  FDistCount = 0;
+  FCoveredSize = 0;
+  FLitBuckets.fill(0);
+  FDistBuckets.fill(0);
+  FLitBuckets[256] = 1;
+}
+
+void TAbDfLZStream::Rewind() {
+  FEndPosition = FPosition;
+  FPosition = 0;
+}
+
+void TAbDfLZStream::Encode(TAbDfOutBitStream& aBitStrm, const TAbDfDecodeHuffmanTree& aLitTree,
+                           const TAbDfDecodeHuffmanTree& aDistTree, bool aUseDeflate64) {
+  const TAbDfTranslator& translator = AbDfSharedTranslator();
+  Rewind();
+  size_t pos = 0;
+  while (pos < FEndPosition) {
+    const uint8_t* token = FBuffer.data() + pos;
+    if (token[0] == 1) {
+      WriteCode(aBitStrm, aLitTree.Encode(token[1]));
+      pos += kLiteralTokenSize;
+      continue;
+    }
+    const int32_t length = (token[1] | token[2] << 8) + 1;
+    const int32_t lenSymbol = translator.LengthSymbol(length);
+    const uint32_t lenEntry = aLitTree.Encode(lenSymbol);
+    WriteCode(aBitStrm, lenEntry);
+    if (lenSymbol == 285) {
+      if (aUseDeflate64) aBitStrm.WriteBits(uint32_t(length - 3), 16);
+    } else {
+      const int32_t extra = int32_t(lenEntry >> 24);
+      if (extra > 0)
+        aBitStrm.WriteBits(uint32_t(length - dfc_LengthBase[size_t(lenSymbol - 257)]), extra);
+    }
+
+    const int32_t distance = (token[3] | token[4] << 8) + 1;
+    const int32_t distSymbol = translator.DistanceSymbol(distance);
+    ZASSERT(aUseDeflate64 || distSymbol < 30,
+            "TAbDfLZStream.Encode: a Deflate64 distance symbol has been generated for Deflate");
+    const uint32_t distEntry = aDistTree.Encode(distSymbol);
+    WriteCode(aBitStrm, distEntry);
+    const int32_t extra = int32_t(distEntry >> 24);
+    if (extra > 0)
+      aBitStrm.WriteBits(uint32_t(distance - dfc_DistanceBase[size_t(distSymbol)]), extra);
+    pos += kMatchTokenSize;
+  }
+}
+
+void TAbDfLZStream::ReadRawBlock(void* aBuffer, int32_t aCount) {
+  FSlideWin.ReadAt(aBuffer, aCount, FRawReadOfs);
+  FRawReadOfs += aCount;
+}
+
+int32_t TAbDfLZStream::QuickEstimate() const {
+  int64_t bits = int64_t(FDistCount) * 13 + int64_t(FLitCount) * 8;
+  for (size_t symbol = 4; symbol < 32; ++symbol)
+    bits += int64_t(FDistBuckets[symbol]) * dfc_DistanceExtraBits[symbol];
+  return int32_t(bits / 8);
+}
+
+int64_t TAbDfLZStream::StaticBitCount() const {
+  int64_t bits = 0;
+  for (size_t symbol = 0; symbol < 286; ++symbol) {
+    const int64_t count = FLitBuckets[symbol];
+    if (count == 0) continue;
+    int64_t each;
+    if (symbol <= 143)
+      each = 8;
+    else if (symbol <= 255)
+      each = 9;
+    else if (symbol == 256)
+      each = 7;
+    else if (symbol <= 279)
+      each = 7 + dfc_LengthExtraBits[symbol - 257];
+    else if (symbol <= 284)
+      each = 8 + dfc_LengthExtraBits[symbol - 257];
+    else
+      each = FUseDeflate64 ? 24 : 8;
+    bits += count * each;
+  }
+  for (size_t symbol = 0; symbol < 32; ++symbol)
+    bits += int64_t(FDistBuckets[symbol]) * (5 + dfc_DistanceExtraBits[symbol]);
+  return bits;
+}
+
+// ------------------------------------------------------------ code lengths
+
+void TAbDfCodeLenStream::Build(const int32_t* aCodeLens, int32_t aCount) {
+  enum class TState { Start, One, Two, Run };
+  TState state = TState::Start;
+  int32_t pending = -1;
+  int32_t run = 0;
+  // One step past the last length, with −1, writes out what is pending.
+  for (int32_t i = 0; i <= aCount; ++i) {
+    const int32_t current = i < aCount ? aCodeLens[i] : -1;
+    switch (state) {
+      case TState::Start:
+        pending = current;
+        state = TState::One;
+        break;
+      case TState::One:
+        if (current == pending) {
+          state = TState::Two;
+        } else {
+          PutItem(pending);
+          pending = current;
+        }
+        break;
+      case TState::Two:
+        if (current == pending) {
+          state = TState::Run;
+          run = 3;
+        } else {
+          PutItem(pending);
+          PutItem(pending);
+          pending = current;
+          state = TState::One;
+        }
+        break;
+      case TState::Run:
+        if (current == pending) {
+          ++run;
+        } else {
+          PutRun(pending, run);
+          pending = current;
+          state = TState::One;
+        }
+        break;
+    }
+  }
+  FPosition = 0;
+}
+
+void TAbDfCodeLenStream::PutItem(int32_t aSymbol) {
+  FItems.push_back(uint8_t(aSymbol));
+  ++FBuckets[size_t(aSymbol)];
+}
+
+void TAbDfCodeLenStream::PutRepeat(int32_t aSymbol, int32_t aRepeatValue) {
+  FItems.push_back(uint8_t(aSymbol));
+  FItems.push_back(uint8_t(aRepeatValue));
+  ++FBuckets[size_t(aSymbol)];
+}
+
+void TAbDfCodeLenStream::PutRun(int32_t aValue, int32_t aCount) {
+  int32_t left = aCount;
+  if (aValue == 0) {
+    while (left > 0) {
+      if (left < 3) {
+        for (; left > 0; --left) PutItem(0);
+      } else if (left <= 10) {
+        PutRepeat(17, left - 3);
+        left = 0;
+      } else {
+        const int32_t n = std::min(left, 138);
+        PutRepeat(18, n - 11);
+        left -= n;
+      }
+    }
+    return;
+  }
+  PutItem(aValue);
+  --left;
+  while (left > 0) {
+    if (left < 3) {
+      for (; left > 0; --left) PutItem(aValue);
+    } else {
+      const int32_t n = std::min(left, 6);
+      PutRepeat(16, n - 3);
+      left -= n;
+    }
+  }
+}
+
+void TAbDfCodeLenStream::Encode(TAbDfOutBitStream& aBitStrm, const TAbDfDecodeHuffmanTree& aTree) {
+  for (FPosition = 0; FPosition < FItems.size();) {
+    const int32_t symbol = FItems[FPosition++];
+    WriteCode(aBitStrm, aTree.Encode(symbol));
+    if (symbol < 16) continue;
+    const int32_t bits = symbol == 16 ? 2 : symbol == 17 ? 3 : 7;
+    aBitStrm.WriteBits(FItems[FPosition++], bits);
+  }
+}
+
+// ------------------------------------------------------------ bit reader
+
+TAbDfInBitStream::TAbDfInBitStream(TStream* aStream, int32_t aStreamSize,
+                                   const TAbProgressStep& aOnProgressStep)
+    : FBuffer(std::make_unique<uint8_t[]>(kInBufferSize)), FStream(aStream) {
+  ZASSERT(aStream != nullptr,
+          "TAbDfInBitStream.Create: Cannot create a bit stream wrapping a nil stream");
+  if (aOnProgressStep && aStreamSize > 0) {
+    FOnProgressStep = aOnProgressStep;
+    FStreamSize = aStreamSize;
+  }
+}
+
+TAbDfInBitStream::~TAbDfInBitStream() {
+  if (FFinished) return;
+  try {
+    Finish();
+  } catch (const std::exception&) {
+  }
+}
+
+bool TAbDfInBitStream::ibsFillBuffer() {
+  ZASSERT(Unread() <= 3, "TAbDfInBitStream.ibsFillBuffer: the buffer should be almost empty");
+  const int32_t carried = Unread();
+  const int32_t carriedFiller = std::min(carried, FFillerCount);
+  std::memmove(FBuffer.get(), FBuffer.get() + FBufPos, size_t(carried));
+  FBufPos = 0;
+  FBufEnd = carried;
+  FFillerCount = carriedFiller;
+
+  // Read until a whole word is there or the source is exhausted; a source
+  // that once ran dry (filler bytes present) is not asked again.
+  int32_t bytesRead = 0;
+  bool exhausted = carriedFiller > 0;
+  while (!exhausted && FBufEnd < 4) {
+    const int32_t n = FStream->Read(FBuffer.get() + FBufEnd, kInBufferSize - FBufEnd);
+    if (n <= 0) {
+      exhausted = true;
+    } else {
+      FBufEnd += n;
+      bytesRead += n;
+    }
+  }
+  if (FBufEnd == 0) return false;
+  if (exhausted && FBufEnd % 4 != 0) {
+    const int32_t pad = 4 - FBufEnd % 4;
+    std::memset(FBuffer.get() + FBufEnd, 0, size_t(pad));
+    FBufEnd += pad;
+    FFillerCount += pad;
+  }
+  if (FOnProgressStep && bytesRead > 0) {
+    FByteCount += bytesRead;
+    FOnProgressStep(PercentOf(FByteCount, FStreamSize));
+  }
+  return true;
+}
+
+uint32_t TAbDfInBitStream::NextWord(bool aMove) {
+  const uint8_t* p = FBuffer.get() + FBufPos;
+  const uint32_t word =
+      uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+  if (aMove) FBufPos += 4;
+  return word;
+}
+
+void TAbDfInBitStream::CheckConsumed(const char* aWhere) const {
+  // Filler zeros make the last codes peekable; consuming them means the
+  // compressed data ended too early.
+  if (FFillerCount > 0 && FBitsLeft + 8 * (Unread() - FFillerCount) < 0)
+    throw EAbInternalInflateError(std::string("no more compressed data in stream [") + aWhere +
+                                  "]");
+}
+
+void TAbDfInBitStream::AlignToByte() {
+  const int32_t drop = FBitsLeft % 8;
+  FBitBuffer >>= drop;
+  FBitsLeft -= drop;
+}
+
+bool TAbDfInBitStream::ReadBit() {
+  if (FBitsLeft == 0) {
+    if (Unread() < 4 && !ibsFillBuffer())
+      throw EAbInternalInflateError("no more compressed data in stream [TAbDfInBitStream.ReadBit]");
+    FBitBuffer = NextWord(true);
+    FBitsLeft = 32;
+  }
+  const bool bit = (FBitBuffer & 1) != 0;
+  FBitBuffer >>= 1;
+  --FBitsLeft;
+  CheckConsumed("TAbDfInBitStream.ReadBit");
+  return bit;
+}
+
+uint32_t TAbDfInBitStream::ReadBits(int32_t aCount) {
+  if (aCount < 1 || aCount > 16)
+    throw EAbInternalInflateError(
+        "count of bits must be between 1 and 16 inclusive [TAbDfInBitStream.ReadBits]");
+  uint32_t value;
+  if (FBitsLeft >= aCount) {
+    value = FBitBuffer & Mask(aCount);
+    FBitBuffer >>= aCount;
+    FBitsLeft -= aCount;
+  } else {
+    if (Unread() < 4 && !ibsFillBuffer())
+      throw EAbInternalInflateError(
+          "no more compressed data in stream [TAbDfInBitStream.ReadBits]");
+    const uint32_t word = NextWord(true);
+    const int32_t fromWord = aCount - FBitsLeft;
+    value = FBitBuffer | (word & Mask(fromWord)) << FBitsLeft;
+    FBitBuffer = word >> fromWord;
+    FBitsLeft += 32 - aCount;
+  }
+  CheckConsumed("TAbDfInBitStream.ReadBits");
+  return value;
+}
+
+uint32_t TAbDfInBitStream::PeekBits(int32_t aCount) {
+  ZASSERT(aCount >= 0 && aCount <= 32,
+          "TAbDfInBitStream.PeekBits: count of bits must be between 1 and 32 inclusive");
+  FPeekCount = aCount;
+  if (FBitsLeft >= aCount) return FBitBuffer & Mask(aCount);
+  uint32_t word = 0;
+  if (Unread() >= 4 || ibsFillBuffer()) word = NextWord(false);
+  return FBitBuffer | (word & Mask(aCount - FBitsLeft)) << FBitsLeft;
+}
+
+void TAbDfInBitStream::DiscardBits(int32_t aCount) {
+  if (aCount < 1 || aCount > 32)
+    throw EAbInternalInflateError(
+        "count of bits must be between 1 and 32 inclusive [TAbDfInBitStream.DiscardBits]");
+  ZASSERT(aCount <= FPeekCount, "TAbDfInBitStream.DiscardBits: discarding more bits than peeked");
+  FPeekCount = 0;
+  if (FBitsLeft >= aCount) {
+    FBitBuffer = ShiftRight(FBitBuffer, aCount);
+    FBitsLeft -= aCount;
+  } else {
+    if (Unread() < 4 && !ibsFillBuffer())
+      throw EAbInternalInflateError(
+          "no more compressed data in stream [TAbDfInBitStream.DiscardBits]");
+    const uint32_t word = NextWord(true);
+    FBitBuffer = ShiftRight(word, aCount - FBitsLeft);
+    FBitsLeft += 32 - aCount;
+  }
+  CheckConsumed("TAbDfInBitStream.DiscardBits");
+}
+
+void TAbDfInBitStream::ReadBuffer(void* aBuffer, int32_t aCount) {
+  ZASSERT(FBitsLeft % 8 == 0,
+          "TAbDfInBitStream.ReadBuffer. cannot read a buffer unless the stream is byte-aligned");
+  static constexpr const char* kWhere = "TAbDfInBitStream.ReadBuffer";
+  auto* out = static_cast<uint8_t*>(aBuffer);
+  while (aCount > 0 && FBitsLeft > 0) {
+    *out++ = uint8_t(FBitBuffer);
+    FBitBuffer = ShiftRight(FBitBuffer, 8);
+    FBitsLeft -= 8;
+    --aCount;
+    CheckConsumed(kWhere);
+  }
+  while (aCount > 0) {
+    // Filler zeros are never handed out as data.
+    const int32_t real = Unread() - FFillerCount;
+    if (real <= 0) {
+      if (FFillerCount > 0 || !ibsFillBuffer() || Unread() - FFillerCount <= 0)
+        throw EAbInternalInflateError(std::string("no more compressed data in stream [") + kWhere +
+                                      "]");
+      continue;
+    }
+    const int32_t n = std::min(aCount, real);
+    std::memcpy(out, FBuffer.get() + FBufPos, size_t(n));
+    FBufPos += n;
+    out += n;
+    aCount -= n;
+  }
+  FBitBuffer = 0;
+  FBitsLeft = 0;
+}
+
+void TAbDfInBitStream::Finish() {
+  FFinished = true;
+  // Never beyond the source's end, even after damaged data ran into the filler.
+  const int64_t unconsumed = std::max<int64_t>(0, int64_t(Unread()) - FFillerCount + FBitsLeft / 8);
+  FStream->Seek(FStream->Position() - unconsumed, soFromBeginning);
+}
