@@ -170,7 +170,11 @@ std::string WindowsPathOf(const std::string& hostPath) {
     const char* cwd = ::getcwd(buffer.data(), buffer.size());
     host = JoinHost(cwd ? cwd : "/", host);
   }
-  host = WithoutTrailingSlashes(host);
+  // Lexically, so that /root/c/../x is not taken for a path inside /root/c.
+  std::replace(host.begin(), host.end(), '/', '\\');
+  host = NormaliseTail(host);
+  std::replace(host.begin(), host.end(), '\\', '/');
+  host = "/" + host;
 
   char bestLetter = 0;
   size_t bestLength = 0;

@@ -214,6 +214,9 @@ bool FileExists(const std::string& path) {
 }
 
 bool CreateDir(const std::string& path) {
+  std::string existing;
+  struct stat info;
+  if (HostStat(path, existing, info)) return Fail(ERROR_ALREADY_EXISTS);  // in any case
   const std::string host = NewHostPathOf(path);
   if (host.empty()) return Fail(ERROR_PATH_NOT_FOUND);
   return ::mkdir(host.c_str(), 0777) == 0 || FailWithErrno(host);
