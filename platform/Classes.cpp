@@ -1,6 +1,7 @@
 #include "platform/Classes.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,65 @@
 
 #include "platform/DriveMap.h"
 #include "platform/SysUtils.h"
+
+namespace {
+
+// Share modes as advisory locks, never stricter than Windows: an exclusive
+// opener takes the lock alone, a denying one shares it; opens that deny
+// nothing take no lock, so they are not held back (nor do they hold back).
+bool TakeShareLock(int handle, uint16_t mode) {
+  const uint16_t share = mode & 0xF0;
+  if (share != fmShareExclusive && share != fmShareDenyWrite && share != fmShareDenyRead)
+    return true;
+  const int kind = share == fmShareExclusive ? LOCK_EX : LOCK_SH;
+  while (::flock(handle, kind | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK) return false;
+    if (errno != EINTR) return true;  // no locks on this file system: go without
+  }
+  return true;
+}
+
+// Read-only is the missing write permission, which root does not feel; the
+// attribute is checked here so that Windows' refusal holds for everyone.
+bool IsReadOnlyFile(const struct stat& info) {
+  return !S_ISDIR(info.st_mode) && (info.st_mode & S_IWUSR) == 0;
+}
+
+// Creates or empties `host` as fmCreate does; 0 or the Windows code. The
+// attribute is checked before O_TRUNC empties the file.
+int CreateHostFile(const std::string& host, int& handle) {
+  if (host.empty()) return ERROR_PATH_NOT_FOUND;
+  struct stat info;
+  if (::stat(host.c_str(), &info) == 0 && IsReadOnlyFile(info)) return ERROR_ACCESS_DENIED;
+  handle = ::open(host.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  return handle < 0 ? WindowsErrorOf(errno, host) : 0;
+}
+
+// Opens an existing `host` with the access and share of `mode`; 0 or the Windows code.
+int OpenHostFile(const std::string& host, uint16_t mode, int& handle) {
+  if (host.empty()) return ERROR_PATH_NOT_FOUND;
+  const int access = mode & 3;
+  const int flags = access == fmOpenWrite       ? O_WRONLY
+                    : access == fmOpenReadWrite ? O_RDWR
+                                                : O_RDONLY;
+  handle = ::open(host.c_str(), flags | O_CLOEXEC);
+  if (handle < 0) return WindowsErrorOf(errno, host);
+  struct stat info;
+  int error = 0;
+  if (::fstat(handle, &info) != 0)
+    error = WindowsErrorOf(errno);
+  else if (S_ISDIR(info.st_mode) || (flags != O_RDONLY && IsReadOnlyFile(info)))
+    error = ERROR_ACCESS_DENIED;  // Windows opens no folder, and writes no read-only file
+  else if (!TakeShareLock(handle, mode))
+    error = ERROR_SHARING_VIOLATION;
+  if (error) {
+    ::close(handle);
+    handle = -1;
+  }
+  return error;
+}
+
+}  // namespace
 
 // ---------------------------------------------------------------- TStream
 
@@ -51,31 +111,13 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
 
 TFileStream::TFileStream(const std::string& fileName, uint16_t mode) : FFileName(fileName) {
   const std::string host = HostPathOf(fileName);
-  const std::string shownName = ExpandFileName(fileName);
   if (mode == fmCreate) {
-    FHandle =
-        host.empty() ? -1 : ::open(host.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (FHandle < 0)
-      throw EFCreateError(shownName,
-                          host.empty() ? ERROR_PATH_NOT_FOUND : WindowsErrorOf(errno, host));
+    if (const int error = CreateHostFile(host, FHandle))
+      throw EFCreateError(ExpandFileName(fileName), error);
     return;
   }
-  int flags = O_RDONLY;
-  if ((mode & 3) == fmOpenWrite) flags = O_WRONLY;
-  if ((mode & 3) == fmOpenReadWrite) flags = O_RDWR;
-  FHandle = host.empty() ? -1 : ::open(host.c_str(), flags | O_CLOEXEC);
-  int error = host.empty() ? ERROR_PATH_NOT_FOUND : 0;
-  if (FHandle >= 0) {
-    struct stat info;
-    if (::fstat(FHandle, &info) == 0 && S_ISDIR(info.st_mode)) {  // Windows refuses folders
-      ::close(FHandle);
-      FHandle = -1;
-      error = ERROR_ACCESS_DENIED;
-    }
-  } else if (!error) {
-    error = WindowsErrorOf(errno, host);
-  }
-  if (FHandle < 0) throw EFOpenError(shownName, error);
+  if (const int error = OpenHostFile(host, mode, FHandle))
+    throw EFOpenError(ExpandFileName(fileName), error);
 }
 
 TFileStream::~TFileStream() {

@@ -130,6 +130,24 @@ TEST(FileSystem, AttributesFollowTheHost) {
   EXPECT_NE(FileSetAttr("C:\\Data\\nothing", 0), 0);
 }
 
+TEST(FileSystem, AReadOnlyFileIsNeitherEmptiedNorOpenedForWriting) {
+  TTempDrive drive;
+  drive.Write("locked.mdf", "keep");
+  ASSERT_EQ(FileSetAttr("C:\\locked.mdf", faReadOnly), 0);
+  EXPECT_EQ(MessageOf([] { TFileStream("C:\\locked.mdf", fmCreate); }),
+            "Cannot create file \"C:\\locked.mdf\". Access is denied");
+  EXPECT_EQ(MessageOf([] { TFileStream("C:\\locked.mdf", fmOpenReadWrite); }),
+            "Cannot open file \"C:\\locked.mdf\". Access is denied");
+  EXPECT_THROW(TFileStream("C:\\locked.mdf", fmOpenWrite), EFOpenError);
+  EXPECT_EQ(drive.Read("locked.mdf"), "keep");
+  EXPECT_EQ(TFileStream("C:\\locked.mdf", fmOpenRead).Size(), 4);
+  EXPECT_FALSE(CopyFileExA("C:\\locked.mdf", "C:\\locked.mdf", nullptr, nullptr, 0));
+  drive.Write("other.mdf", "other");
+  EXPECT_FALSE(CopyFileExA("C:\\other.mdf", "C:\\locked.mdf", nullptr, nullptr, 0));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(drive.Read("locked.mdf"), "keep");
+}
+
 TEST(FileSystem, FoldersAreMadeRemovedAndRenamedAsOnWindows) {
   TTempDrive drive;
   EXPECT_TRUE(CreateDir("C:\\Zelvora"));
