@@ -64,36 +64,35 @@ int32_t TAbSpanStream::Write(const void* buffer, int32_t count) {
 
 int32_t TAbSpanStream::WriteSpanned(const uint8_t* bytes, int32_t count) {
   int32_t written = 0;
+  bool justOpened = false;
   for (;;) {
     const int64_t available = BytesAvailable();
-    // A volume that takes nothing (a full disk) would make this loop forever:
-    // the short count lets the caller's buffered write fail instead.
-    if (available <= 0) break;
-    const int32_t part = int32_t(std::min<int64_t>(available, count - written));
-    const int32_t n = FInner->Write(bytes + written, part);
-    FVolumeBytes += n;
-    written += n;
-    if (n < part || written == count) break;
+    if (available > 0) {
+      const int32_t part = int32_t(std::min<int64_t>(available, count - written));
+      const int32_t n = FInner->Write(bytes + written, part);
+      FVolumeBytes += n;
+      written += n;
+      if (n < part || written == count) break;
+    } else if (justOpened) {
+      // A fresh volume that takes nothing (a full disk) would make this loop
+      // forever: the short count lets the caller's buffered write fail instead.
+      break;
+    }
     NextVolume();
+    justOpened = true;
   }
   return written;
 }
 
 int32_t TAbSpanStream::Read(void* buffer, int32_t count) {
   if (!FInner || count <= 0) return 0;
-  if (FDirectMode) return FInner->Read(buffer, count);
-  auto* bytes = static_cast<uint8_t*>(buffer);
-  int32_t done = 0;
-  while (done < count) {
-    if (FInner->Position() >= FInner->Size()) {
-      if (!OnImageRequest) break;
-      OpenReadVolume(FVolumeNumber + 1, true);
-    }
-    const int32_t n = FInner->Read(bytes + done, count - done);
-    if (n <= 0) break;
-    done += n;
+  // Only a read that starts at the end of a volume moves on; one that reaches
+  // the end stops there, so the end of the set is never asked for early.
+  if (!FDirectMode && FInner->Position() >= FInner->Size()) {
+    if (!OnImageRequest) return 0;
+    OpenReadVolume(FVolumeNumber + 1, true);
   }
-  return done;
+  return FInner->Read(buffer, count);
 }
 
 void TAbSpanStream::OpenReadVolume(int32_t number, bool missingIsNotFound) {

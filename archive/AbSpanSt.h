@@ -37,9 +37,10 @@ class TAbSpanStream : public TStream {
   TAbSpanStream(const TAbSpanStream&) = delete;
   TAbSpanStream& operator=(const TAbSpanStream&) = delete;
 
-  // Reading: reads on through the following volumes when OnImageRequest is
-  // set and DirectMode is off (EAbUserAbort when the request is cancelled,
-  // EAbFileNotFound when the named volume is missing).
+  // Reads from the current volume; a read that starts at its end moves to the
+  // next volume first when OnImageRequest is set and DirectMode is off
+  // (EAbUserAbort when the request is cancelled, EAbFileNotFound when the
+  // named volume is missing). A read never crosses a volume end.
   int32_t Read(void* buffer, int32_t count) override;
   // Writing only (a reading stream writes nothing and answers 0). With a
   // threshold or on removable media, moves to the next volume when the current
