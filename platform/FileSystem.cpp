@@ -112,19 +112,27 @@ char AsciiUpper(char c) {
   return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
 }
 
+// Wildcard match that retries only from the last '*', so no mask can make it
+// take more than length(name) * length(mask) steps.
 bool MatchFrom(const char* name, const char* mask) {
-  for (; *mask; ++mask, ++name) {
+  const char* star = nullptr;
+  const char* resume = nullptr;
+  while (*name) {
     if (*mask == '*') {
-      while (mask[1] == '*') ++mask;
-      for (const char* rest = name;; ++rest) {
-        if (MatchFrom(rest, mask + 1)) return true;
-        if (!*rest) return false;
-      }
+      star = mask++;
+      resume = name;
+    } else if (*mask && (*mask == '?' || AsciiUpper(*mask) == AsciiUpper(*name))) {
+      ++mask;
+      ++name;
+    } else if (star) {
+      mask = star + 1;
+      name = ++resume;
+    } else {
+      return false;
     }
-    if (!*name) return false;
-    if (*mask != '?' && AsciiUpper(*mask) != AsciiUpper(*name)) return false;
   }
-  return !*name;
+  while (*mask == '*') ++mask;
+  return !*mask;
 }
 
 void FillFrom(const TSearchRec& found, TSearchRec& rec) {

@@ -244,6 +244,10 @@ TEST(FileSystem, MasksMatchLikeWindows) {
       {"x.MDF", "X.mdf", true},
       {"", "*", true},
       {"abc", "*b*c*", true},
+      {"abcabd", "*ab?", true},
+      {"abcab", "*ab?", false},
+      {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", "*a*a*a*a*a*a*a*a*a*a*b",
+       false},
   };
   for (const TMaskCase& c : cases) {
     SCOPED_TRACE(std::string(c.Name) + " ~ " + c.Mask);
