@@ -93,8 +93,13 @@ uint32_t AttributesOf(const std::string& name, const struct stat& info) {
   return attributes;
 }
 
+// 0, like any time the DOS word cannot hold, also beyond what TDateTime holds.
 int32_t DosTimeOf(time_t seconds) {
-  return DateTimeToFileDate(UnixToDateTime(seconds));
+  try {
+    return DateTimeToFileDate(UnixToDateTime(seconds));
+  } catch (const EConvertError&) {
+    return 0;
+  }
 }
 
 // The host path a new entry `windowsPath` gets: its folder looked up without

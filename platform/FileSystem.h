@@ -28,8 +28,10 @@ bool FileExists(const std::string& path);
 bool CreateDir(const std::string& path);
 // Makes `path` current; raises EInOutError (code 3 "Invalid filename" for a missing folder).
 void ChDir(const std::string& path);
+// Refuses folders and read-only files (5), as Windows does.
 bool DeleteFile(const std::string& path);
 bool RemoveDir(const std::string& path);
+// Never replaces another file (183); a change of case alone is allowed.
 bool RenameFile(const std::string& oldName, const std::string& newName);
 
 // MoveFileExA: renames `existingFile` to `newFile`. With
@@ -64,7 +66,9 @@ struct TSearchRec {
   struct State;
   std::shared_ptr<State> FindState;
 };
-// 0 when an entry was found, else a Windows error code (2 when nothing matches).
+// 0 when an entry was found, else a Windows error code (2 when nothing matches,
+// 3 when the folder is missing, 18 when FindNext has no more). Entries come
+// sorted by name without regard to case.
 int FindFirst(const std::string& pathAndMask, uint32_t attributes, TSearchRec& rec);
 int FindNext(TSearchRec& rec);
 void FindClose(TSearchRec& rec);
@@ -81,12 +85,20 @@ std::vector<std::string> ListFiles(const std::string& folder, const std::string&
 // CopyFileExA. The routine is called before the first byte and after every
 // chunk with the file size and the bytes copied so far; it answers one of the
 // PROGRESS_ values. `cancel`, when given, is read before every chunk.
-enum : uint32_t { PROGRESS_CONTINUE = 0, PROGRESS_CANCEL = 1, PROGRESS_STOP = 2, PROGRESS_QUIET = 3 };
+enum : uint32_t {
+  PROGRESS_CONTINUE = 0,
+  PROGRESS_CANCEL = 1,
+  PROGRESS_STOP = 2,
+  PROGRESS_QUIET = 3
+};
 enum : uint32_t { COPY_FILE_FAIL_IF_EXISTS = 0x1 };
 using TCopyProgressRoutine =
     std::function<uint32_t(int64_t totalFileSize, int64_t totalBytesTransferred)>;
-// False on failure or cancellation (a cancelled copy leaves no target file);
-// GetLastError then tells why (1235 ERROR_REQUEST_ABORTED when cancelled).
+// False on failure or cancellation (a cancelled copy leaves no target file;
+// PROGRESS_STOP leaves the part copied); GetLastError then tells why (1235
+// ERROR_REQUEST_ABORTED when cancelled or stopped, 80 when the target exists
+// and COPY_FILE_FAIL_IF_EXISTS is given, 5 when it is read-only, 32 when it is
+// the source itself). The copy keeps the source's last-write time and permissions.
 bool CopyFileExA(const std::string& existingFile, const std::string& newFile,
                  const TCopyProgressRoutine& progress, const bool* cancel, uint32_t copyFlags);
 // Windows code of the last failed call of this unit.
