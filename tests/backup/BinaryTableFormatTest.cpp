@@ -55,10 +55,6 @@ class TBytes {
   Bytes FBytes;
 };
 
-Bytes BytesOf(TMemoryStream& stream) {
-  return stream.Bytes();
-}
-
 // The settings table of the backup program, as its window defines it.
 void DefineSettings(TMemTable& table) {
   table.AddField("elle", ftBoolean);
