@@ -63,7 +63,7 @@ inline constexpr std::array<int32_t, 29> dfc_LengthBase = {
     3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
     31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 3};
 inline constexpr std::array<uint8_t, 31> dfc_LengthExtraBits = {
-    0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0, 0, 0, 0, 16, 99, 99};
+    0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 16, 99, 99};
 // Indexed by distance symbol.
 inline constexpr std::array<int32_t, 32> dfc_DistanceBase = {
     1,    2,    3,    4,    5,    7,     9,     13,    17,    25,   33,
