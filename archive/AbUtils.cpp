@@ -20,6 +20,22 @@ constexpr std::array<uint32_t, 256> MakeCrcTable() {
   return table;
 }
 
+// Seven more tables for stepping eight bytes at a time: table k holds the CRC
+// of a byte followed by k zero bytes.
+constexpr std::array<std::array<uint32_t, 256>, 8> MakeSlicingTables() {
+  std::array<std::array<uint32_t, 256>, 8> tables{};
+  tables[0] = MakeCrcTable();
+  for (size_t k = 1; k < 8; ++k) {
+    for (size_t n = 0; n < 256; ++n) {
+      const uint32_t prev = tables[k - 1][n];
+      tables[k][n] = tables[0][prev & 0xFF] ^ (prev >> 8);
+    }
+  }
+  return tables;
+}
+
+constexpr std::array<std::array<uint32_t, 256>, 8> kSlicing = MakeSlicingTables();
+
 constexpr int32_t kMaxFreeSpace = 2147483647;
 
 bool Contains(const std::string& text, const std::string& part) {
@@ -75,7 +91,7 @@ int64_t FreeBytesOfDrive(const std::string& root) {
 
 }  // namespace
 
-const std::array<uint32_t, 256> AbCrc32Table = MakeCrcTable();
+const std::array<uint32_t, 256> AbCrc32Table = kSlicing[0];
 
 uint32_t AbCrcByte(uint8_t value, uint32_t crc) {
   return AbCrc32Table[(crc ^ value) & 0xFF] ^ (crc >> 8);
@@ -84,8 +100,16 @@ uint32_t AbCrcByte(uint8_t value, uint32_t crc) {
 void AbCrcBuffer(uint32_t& crc, const void* buffer, uint16_t length) {
   const auto* bytes = static_cast<const uint8_t*>(buffer);
   uint32_t value = crc;
-  for (uint16_t i = 0; i < length; ++i)
-    value = AbCrc32Table[(value ^ bytes[i]) & 0xFF] ^ (value >> 8);
+  size_t left = length;
+  // Eight bytes per step give the same value as eight single steps.
+  for (; left >= 8; left -= 8, bytes += 8) {
+    const uint32_t low = value ^ (uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 |
+                                  uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24);
+    value = kSlicing[7][low & 0xFF] ^ kSlicing[6][(low >> 8) & 0xFF] ^
+            kSlicing[5][(low >> 16) & 0xFF] ^ kSlicing[4][low >> 24] ^ kSlicing[3][bytes[4]] ^
+            kSlicing[2][bytes[5]] ^ kSlicing[1][bytes[6]] ^ kSlicing[0][bytes[7]];
+  }
+  for (; left > 0; --left) value = AbCrc32Table[(value ^ *bytes++) & 0xFF] ^ (value >> 8);
   crc = value;
 }
 
