@@ -880,6 +880,14 @@ void TAbZipArchive::WriteArchive() {
   for (int i = 0; i < Count(); ++i) entries += Items(i).Action != iaDelete ? 1 : 0;
   if (entries > kMaxEntries) RefuseZip64(IntToStr(entries) + " entries are too many");
 
+  // Items copied from the old file are checked before any byte is copied.
+  TSaveWork known;
+  for (int i = 0; i < Count(); ++i) {
+    const auto& item = static_cast<const TAbZipItem&>(Items(i));
+    if (item.Action == iaNone || item.Action == iaMove)
+      CheckItemLimits(item, std::max<int64_t>(item.CompressedSize(), 0), known);
+  }
+
   Stream().Seek(0, soFromBeginning);
   TSaveWork work;
   work.SwapDir = FolderOf(AbTempFileName(TempDirectory, false));
