@@ -11,6 +11,7 @@
 #include "archive/AbSpanSt.h"
 #include "archive/AbUtils.h"
 #include "archive/AbZipTyp.h"
+#include "platform/Clock.h"
 #include "platform/FileSystem.h"
 
 namespace {
@@ -454,7 +455,13 @@ TEST_F(ZipArchiveTest, RefusesTooManyEntries) {
   auto archive = Create("many.zip");
   bool hookCalled = false;
   archive->InsertHook = [&](TAbArchive&, TAbArchiveItem&, TStream&) { hookCalled = true; };
-  for (int i = 0; i < 65535; ++i) archive->AddItem(archive->NewItem(Format("C:\\m\\f%d", i)));
+  // Straight into the list: AddItem would only add its duplicate checks.
+  for (int i = 0; i < 65535; ++i) {
+    auto item = archive->NewItem(Format("C:\\m\\f%d", i));
+    item->Action = iaAdd;
+    archive->ItemList().Append(std::move(item));
+  }
+  archive->SetComment("many");
   ASSERT_EQ(archive->Count(), 65535);
   try {
     archive->Save();
@@ -672,6 +679,36 @@ TEST_F(ZipArchiveTest, RecordsAreWrittenFieldByFieldLittleEndian) {
   cut.WriteBuffer(central.Memory(), 40);
   cut.SetPosition(0);
   EXPECT_THROW(loaded.ReadCentral(cut), EAbZipInvalid);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ZipArchiveTest, LogsEachConfirmedOperation) {
+  TVirtualClock clock(EncodeDate(2024, 3, 9) + EncodeTime(14, 5, 7, 0));
+  SetClock(&clock);
+  Drive.Write("l/x.txt", "x");
+  {
+    auto archive = Create("l\\log.zip");
+    archive->SetLogFile("C:\\l\\zip.log");
+    archive->SetLogging(true);
+    archive->AddMatching("C:\\l\\x.txt", "", 0);
+    archive->AddMatching("C:\\l\\x.txt", "", 0);  // refused: not logged
+  }
+  SetClock(nullptr);
+  EXPECT_EQ(Drive.Read("l/zip.log"),
+            "C:\\l\\log.zip logging 09.03.2024 14:05:07\r\n"
+            "l/x.txt added 09.03.2024 14:05:07\r\n");
+
+  auto archive = Create("l\\log2.zip");
+  archive->SetLogFile("C:\\missing\\zip.log");
+  try {
+    archive->SetLogging(true);
+    FAIL() << "logging";
+  } catch (const EAbException& e) {
+    EXPECT_STREQ(e.what(), "Error creating Log File");
+  }
 }
 
 }  // namespace
