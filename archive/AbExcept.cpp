@@ -160,6 +160,17 @@ constexpr std::array<TAbMessageRow, 146> kMessages = {{
     {513, "Unhandled Entity"},
 }};
 
+// Rows in rising code order, each with a text: so every code is unique and
+// no row is left empty by a miscounted table size.
+constexpr bool RowsAreOrderedAndFilled() {
+  for (size_t i = 0; i < kMessages.size(); ++i) {
+    if (kMessages[i].Message == nullptr) return false;
+    if (i > 0 && kMessages[i].Code <= kMessages[i - 1].Code) return false;
+  }
+  return true;
+}
+static_assert(RowsAreOrderedAndFilled(), "message table rows must rise and carry a text");
+
 // The table text of `code` with its %d and %s filled in, in the text's order.
 template <class... TArgs>
 std::string FormattedMessage(int32_t code, TArgs... args) {
