@@ -1,0 +1,328 @@
+#include "backup/AnaUnit.h"
+
+#include "desktop/KillProcessUnit.h"
+#include "platform/Clock.h"
+#include "platform/DateTime.h"
+#include "platform/FileSystem.h"
+#include "platform/Processes.h"
+#include "platform/SysUtils.h"
+
+namespace {
+
+constexpr TColor kDarkBlue = 5059883;  // red 43, green 53, blue 77
+constexpr uint32_t kServiceStopPause = 5000;
+constexpr uint32_t kFilePause = 10;
+constexpr uint32_t kServiceStartPause = 1000;
+constexpr uint32_t kShortPause = 50;
+constexpr uint32_t kTimerInterval = 500;
+
+const char* const kLabel1 =
+    "Uyarı : Sabit diskinize aldığınız bir yedek herhangi bir problem durumunda sabit diskinizde "
+    "bilgilere ulaşılabildiğinde kullanılabilir. Sistem problemleri, elektrik kesintileri ve "
+    "virüs tehliklerine karşı yedekleme sistemini belli periyotlarda mutlaka kullanınız.";
+const char* const kLabel2 =
+    "Vozidirme işlemi bilgisayarınızın hızına ve Zelvora veritabanındaki bilgilerin çokluğuna "
+    "göre değişmekle beraber ortalama 1-5 dk arasında sürebilir. Vozidirme işlemi sırasında "
+    "Zelvora programı tüm bilgisayarlarda kapalı olmalı ve Zelvora programı ile ilgili işlem "
+    "yapılmamalıdır.";
+const char* const kLabel3 =
+    "Vozidirme işleminde ürün resimleride dahildir.\n"
+    "\n"
+    "Vozidirme işlemini farklı bir klasöre yapmak istiyorsanız, \n"
+    "kaydetmek istediğiniz klasörü seçebilirsiniz.\n"
+    "\n"
+    "Vozidirme işlemi başlatmadan önce Terminal bilgisayarlar da programın\n"
+    "kapalı olması gerekmektedir. Bunu kontrol ettikten sonra başlatmanız\n"
+    "daha uygun olur.";
+
+TControlDef Control(const std::string& name, TControlKind kind, const std::string& parent,
+                    const std::string& caption, int left, int top, int width, int height,
+                    bool visible = true) {
+  TControlDef def;
+  def.Name = name;
+  def.Kind = kind;
+  def.Parent = parent;
+  def.Caption = caption;
+  def.Left = left, def.Top = top, def.Width = width, def.Height = height;
+  def.Visible = visible;
+  return def;
+}
+
+TWindowDef AnaWindow() {
+  using K = TControlKind;
+  TWindowDef def;
+  def.Name = "AnaForm";
+  def.Caption = "Yedek Alma";
+  def.ClientWidth = 570;
+  def.ClientHeight = 380;
+
+  std::vector<TControlDef>& c = def.Controls;
+  c.push_back(Control("sPanel1", K::Panel, "", "", 0, 0, 160, 340));
+  c.push_back(Control("Image1", K::Image, "sPanel1", "", 8, 8, 144, 280));
+  TControlDef maker = Control("sLabel2", K::Label, "sPanel1", "Kelvortek", 8, 316, 144, 16);
+  maker.FontColor = kDarkBlue;
+  c.push_back(maker);
+
+  c.push_back(Control("sPanel2", K::Panel, "", "", 0, 340, 570, 40));
+  c.push_back(Control("sButton1", K::Button, "sPanel2", "İptal", 404, 8, 75, 25));
+  c.push_back(Control("sButton2", K::Button, "sPanel2", "İleri", 486, 8, 75, 25));
+  c.push_back(Control("Dosyalar", K::FileList, "sPanel2", "", 8, 8, 97, 25, false));
+
+  c.push_back(Control("sPanel3", K::Panel, "", "", 160, 0, 410, 340));
+  TControlDef title =
+      Control("sLabel1", K::Label, "sPanel3", "Yedek Alma İşlemleri", 18, 20, 380, 24);
+  title.FontName = "Arial";
+  title.FontSize = 14;
+  title.Bold = true;
+  title.FontColor = kDarkBlue;
+  c.push_back(title);
+  TControlDef label1 = Control("Label1", K::Label, "sPanel3", kLabel1, 18, 63, 375, 80);
+  label1.WordWrap = true;
+  c.push_back(label1);
+  TControlDef label2 = Control("Label2", K::Label, "sPanel3", kLabel2, 18, 160, 375, 80);
+  label2.WordWrap = true;
+  c.push_back(label2);
+  c.push_back(Control("Label3", K::Label, "sPanel3", kLabel3, 18, 63, 375, 120, false));
+  TControlDef check = Control("sCheckBox1", K::CheckBox, "sPanel3",
+                              "Vozidirme işlemini ürün resim dosyalarını da eklleyerek yap.", 18,
+                              190, 375, 20, false);
+  check.Checked = true;
+  c.push_back(check);
+  TControlDef edit =
+      Control("sEdit1", K::Edit, "sPanel3", TAnaForm::kBackupFolder, 18, 220, 300, 21, false);
+  edit.ReadOnly = true;
+  c.push_back(edit);
+  c.push_back(Control("sButton3", K::Button, "sPanel3", "Seç", 324, 218, 50, 25, false));
+  TControlDef gauge = Control("sGauge1", K::Gauge, "sPanel3", "", 18, 260, 375, 22, false);
+  gauge.Suffix = "%";
+  c.push_back(gauge);
+  TControlDef meter = Control("AbMeter1", K::Meter, "sPanel3", "", 18, 260, 375, 22, false);
+  meter.ForeColor = clNavy;
+  meter.BackColor = clBtnFace;
+  c.push_back(meter);
+  TControlDef done =
+      Control("sLabel3", K::Label, "sPanel3", "Vozidirme başarıyla tamamlandı.\nİyi çalışmalar.",
+              18, 100, 375, 90, false);
+  done.FontName = "Times New Roman";
+  done.FontSize = 20;
+  done.FontColor = kDarkBlue;
+  done.Centered = true;
+  c.push_back(done);
+  c.push_back(Control("sPanel4", K::Panel, "sPanel3", "", 18, 220, 375, 80, false));
+  c.push_back(
+      Control("sLabel4", K::Label, "sPanel4", "İkinci Yedek İşlemi yapılıyor.", 8, 8, 360, 16));
+  TControlDef second =
+      Control("sLabel5", K::Label, "sPanel4", "İkinci Dosya Yolu :", 8, 32, 120, 16);
+  second.Bold = true;
+  c.push_back(second);
+  c.push_back(Control("sLabel6", K::Label, "sPanel4", "", 132, 32, 236, 16));
+  return def;
+}
+
+// The settings table's fields, in the order of the file.
+void DefineSettings(TMemTable& table) {
+  table.AddField("elle", ftBoolean);
+  table.AddField("ellegun", ftInteger);
+  table.AddField("oto", ftBoolean);
+  table.AddField("otogun", ftInteger);
+  table.AddField("ikinci", ftBoolean);
+  table.AddField("ikinciyol", ftString, 75);
+  table.AddField("sonyedek", ftDate);
+}
+
+}  // namespace
+
+EArchiveWriterMissing::EArchiveWriterMissing(const std::string& archivePath)
+    : Exception("No archive component: cannot write the archive " + archivePath) {}
+
+TAnaForm::TAnaForm(TApplication& application, std::vector<std::string> args,
+                   TKlasoreGozatRef& picker, std::unique_ptr<TBackupZipper> zip)
+    : TForm(application, AnaWindow()),
+      FArgs(std::move(args)),
+      FPicker(picker),
+      FZip(std::move(zip)),
+      FTimer1(application, kTimerInterval) {
+  DefineSettings(FYedekDB);
+  FTimer1.OnTimer = [this] { Timer1Timer(); };
+  if (FZip)
+    FZip->OnArchiveSaveProgress = [this](uint8_t progress) { ZipArchiveSaveProgress(progress); };
+  OnClick("sButton1", [this] { sButton1Click(); });
+  OnClick("sButton2", [this] { sButton2Click(); });
+  OnClick("sButton3", [this] { sButton3Click(); });
+  Application().HandleEvent([this] { FormCreate(); });
+}
+
+TAnaForm::~TAnaForm() = default;
+
+// ------------------------------------------------------------------ start-up
+
+void TAnaForm::FormCreate() {
+  SetPosition("Label1", 18, 63);
+  SetPosition("Label2", 18, 160);
+  if (!DirectoryExists(kRoot) || !DirectoryExists(kDataFolder)) {
+    Close();  // before the window is first shown: nothing appears
+    return;
+  }
+  if (!DirectoryExists(kBackupFolder)) CreateBackupFolder();
+  LoadOrCreateSettings();
+  if (!FArgs.empty() && FArgs[0] == kUnattended) FTimer1.SetEnabled(true);
+}
+
+void TAnaForm::CreateBackupFolder() {
+  ChDir(kRoot);
+  if (!CreateDir("Yedek")) throw EInOutError(GetLastError());
+}
+
+void TAnaForm::LoadOrCreateSettings() {
+  if (FileExists(kSettingsFile)) {
+    FYedekDB.Close();
+    FYedekDB.Open();
+    FYedekFormat.LoadFromFile(FYedekDB, kSettingsFile);
+    return;
+  }
+  FYedekDB.Close();
+  FYedekDB.Open();
+  FYedekDB.Append();
+  FYedekDB.FieldByName("elle").SetAsBoolean(true);
+  FYedekDB.FieldByName("ellegun").SetAsString("7");
+  FYedekDB.Post();
+  FYedekFormat.SaveToFile(FYedekDB, kSettingsFile);
+}
+
+// ------------------------------------------------------------------ handlers
+
+void TAnaForm::sButton1Click() {
+  if (Caption("sButton1") == "İptal") Close();
+}
+
+void TAnaForm::sButton2Click() {
+  if (Caption("sButton2") == "Son") Close();
+  if (Caption("sButton2") == "Başlat") RunBackup();
+  if (Caption("sButton2") == "İleri") ShowPage2();
+}
+
+void TAnaForm::ShowPage2() {
+  SetVisible("Label1", false);
+  SetVisible("Label2", false);
+  SetVisible("Label3", true);
+  SetVisible("sEdit1", true);
+  SetVisible("sButton3", true);
+  SetVisible("sGauge1", true);
+  SetCaption("sButton2", "Başlat");
+}
+
+void TAnaForm::sButton3Click() {
+  FPicker.Open("sEdit1");
+}
+
+void TAnaForm::Timer1Timer() {
+  FTimer1.SetEnabled(false);
+  Press("sButton2");
+  Application().ProcessMessages();
+  Application().Sleep(kShortPause);
+  Press("sButton2");
+  Application().ProcessMessages();
+  Application().Sleep(kShortPause);
+  Press("sButton2");
+}
+
+void TAnaForm::ZipArchiveSaveProgress(uint8_t progress) {
+  SetGaugeMax("AbMeter1", 100);
+  SetGaugePosition("AbMeter1", progress);
+  Application().ProcessMessages();
+}
+
+// ------------------------------------------------------------------- the run
+
+std::string TAnaForm::ArchiveName() {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
+  DecodeDate(Clock().Date(), year, month, day);
+  DecodeTime(Clock().Time(), hour, minute, second, millisecond);
+  return Format("%d%02d%02d%02d%02d.zip", year, month, day, hour, minute);
+}
+
+TBackupZipper& TAnaForm::Zip(const std::string& archivePath) {
+  if (!FZip) throw EArchiveWriterMissing(archivePath);
+  return *FZip;
+}
+
+void TAnaForm::StopSuiteProcesses() {
+  KillProcessList(BackupProcessNames());
+}
+
+void TAnaForm::RunBackup() {
+  const std::string backupFolder = Caption("sEdit1");
+  StopSuiteProcesses();
+  StopSuiteProcesses();
+  SetVisible("sButton1", false);
+  SetVisible("sButton2", false);
+  SetVisible("sButton3", false);
+  Application().ProcessMessages();
+
+  const std::vector<std::string> files = ListFiles(kDataFolder, "*.*");
+  SetGaugeMax("sGauge1", int(files.size()));
+  SetGaugePosition("sGauge1", 0);
+  const std::string archiveName = ArchiveName();
+  const std::string archivePath = backupFolder + "\\" + archiveName;
+  TBackupZipper& zip = Zip(archivePath);
+  zip.SetFileName(archivePath);
+  zip.SetPassword(kPassword);
+
+  WinExec("net stop mssqlserver");
+  Application().Sleep(kServiceStopPause);
+  for (const std::string& file : files) {
+    SetGaugePosition("sGauge1", Control("sGauge1").GaugePosition + 1);
+    zip.AddMatching(std::string(kDataFolder) + "\\" + file, 0);
+    Application().ProcessMessages();
+    Application().Sleep(kFilePause);
+  }
+  SetVisible("AbMeter1", true);
+  zip.Save();
+  zip.CloseFile();
+  Application().Sleep(kServiceStartPause);
+  WinExec("net start mssqlserver");
+
+  ShowFinalPage();
+  MakeSecondCopy(archiveName, archivePath);
+  RecordBackupDate();
+}
+
+void TAnaForm::ShowFinalPage() {
+  for (const char* name : {"Label3", "sCheckBox1", "sEdit1", "sButton3", "sGauge1", "sButton1"}) {
+    SetVisible(name, false);
+  }
+  SetCaption("sButton2", "Son");
+  SetVisible("sButton2", true);
+  SetVisible("sLabel3", true);
+  SetVisible("AbMeter1", false);
+}
+
+void TAnaForm::MakeSecondCopy(const std::string& archiveName, const std::string& archivePath) {
+  if (!FYedekDB.Active()) return;
+  const TField& enabled = FYedekDB.FieldByName("ikinci");
+  if (enabled.AsString().empty() || !enabled.AsBoolean()) return;
+  const std::string folder = FYedekDB.FieldByName("ikinciyol").AsString();
+  if (folder.empty()) return;
+
+  SetCaption("sLabel6", folder);
+  SetVisible("sPanel4", true);
+  Application().ProcessMessages();
+  Application().Sleep(kShortPause);
+  const bool cancel = false;
+  CopyFileExA(
+      archivePath, folder + "\\" + archiveName,
+      [this](int64_t, int64_t) {
+        Application().ProcessMessages();
+        return uint32_t(PROGRESS_CONTINUE);
+      },
+      &cancel, 0);
+  SetVisible("sPanel4", false);
+  Application().ProcessMessages();
+}
+
+void TAnaForm::RecordBackupDate() {
+  FYedekDB.Edit();
+  FYedekDB.FieldByName("sonyedek").SetAsDateTime(Clock().Date());
+  FYedekDB.Post();
+  FYedekFormat.SaveToFile(FYedekDB, kSettingsFile);
+}
