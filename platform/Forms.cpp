@@ -14,10 +14,11 @@ std::string DefaultTitle(const std::string& exeName) {
   return name;
 }
 
-// The full path a folder tree shows for a folder: expanded, without a trailing
-// '\' except at a drive's root.
+// The full path a folder tree shows for a folder: as named on disk, without a
+// trailing '\' except at a drive's root.
 std::string TreePath(const std::string& folder) {
-  std::string path = ExpandFileName(folder);
+  const std::string host = HostPathOf(folder);
+  std::string path = host.empty() ? ExpandFileName(folder) : WindowsPathOf(host);
   while (path.size() > 3 && path.back() == '\\') path.pop_back();
   return path;
 }

@@ -302,7 +302,9 @@ bool THeadlessBackend::FireNextTimer() {
       std::min_element(FTimers.begin(), FTimers.end(),
                        [](const auto& a, const auto& b) { return a.second < b.second; });
   TTimer& timer = *next->first;
-  const double wait = std::ceil((next->second - Clock().Now()) * kMillisecondsPerDay - 1e-6);
+  // Days as a double near 45000 hold the time of day to about a microsecond:
+  // a wait within that of a whole millisecond is that millisecond.
+  const double wait = std::ceil((next->second - Clock().Now()) * kMillisecondsPerDay - 0.01);
   if (wait > 0) Clock().Sleep(uint32_t(wait));
   // Due again one interval after this tick, unless the handler disables it.
   next->second = Clock().Now() + timer.Interval() / kMillisecondsPerDay;
