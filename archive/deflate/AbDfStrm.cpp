@@ -397,16 +397,16 @@ TAbDfInBitStream::~TAbDfInBitStream() {
 bool TAbDfInBitStream::ibsFillBuffer() {
   ZASSERT(Unread() <= 3, "TAbDfInBitStream.ibsFillBuffer: the buffer should be almost empty");
   const int32_t carried = Unread();
-  const int32_t carriedFiller = std::min(carried, FFillerCount);
   std::memmove(FBuffer.get(), FBuffer.get() + FBufPos, size_t(carried));
   FBufPos = 0;
   FBufEnd = carried;
-  FFillerCount = carriedFiller;
 
   // Read until a whole word is there or the source is exhausted; a source
-  // that once ran dry (filler bytes present) is not asked again.
+  // that once ran dry (filler bytes present) is not asked again. The filler
+  // count covers filler bytes still unread and those already in the bit
+  // buffer, so it never goes down.
   int32_t bytesRead = 0;
-  bool exhausted = carriedFiller > 0;
+  bool exhausted = FFillerCount > 0;
   while (!exhausted && FBufEnd < 4) {
     const int32_t n = FStream->Read(FBuffer.get() + FBufEnd, kInBufferSize - FBufEnd);
     if (n <= 0) {

@@ -177,7 +177,7 @@ class TAbDfInBitStream {
   std::unique_ptr<uint8_t[]> FBuffer;
   int32_t FBufPos = 0;
   int32_t FByteCount = 0;
-  int32_t FFillerCount = 0;
+  int32_t FFillerCount = 0;  // zero bytes after the source: unread or in the bit buffer
   TAbProgressStep FOnProgressStep;
   int32_t FPeekCount = 0;
   TStream* FStream;

@@ -249,6 +249,18 @@ TEST(TAbDfInBitStream, EndOfDataIsAnErrorNotZeros) {
               "no more compressed data in stream [TAbDfInBitStream.ReadBuffer]");
   }
   {
+    // A peek that finds the source dry must not forget the filler already
+    // in the bit buffer: 4 bits of the fifth byte are consumed, so 5 bytes.
+    TMemoryStream in = StreamOf({1, 2, 3, 4, 5, 6, 7});
+    TAbDfInBitStream reader(&in, 0, nullptr);
+    reader.ReadBits(16);
+    reader.ReadBits(16);
+    EXPECT_EQ(reader.ReadBits(4), 5u);
+    EXPECT_EQ(reader.PeekBits(32), 0x7060u);
+    reader.Finish();
+    EXPECT_EQ(in.Position(), 5);
+  }
+  {
     TMemoryStream in = StreamOf({});
     TAbDfInBitStream reader(&in, 0, nullptr);
     EXPECT_EQ(InflateErrorText([&] { reader.ReadBits(3); }),

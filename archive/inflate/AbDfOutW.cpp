@@ -1,0 +1,113 @@
+#include "archive/inflate/AbDfOutW.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "archive/deflate/AbDfBase.h"
+
+namespace {
+
+constexpr int32_t kDeflateWritePoint = 65536;
+constexpr int32_t kDeflate64WritePoint = 98304;
+// The longest match: 258, or 3 + 65,535 with Deflate64 (a little more than
+// the 64 KiB one might expect).
+constexpr int32_t kDeflateRoom = 258;
+constexpr int32_t kDeflate64Room = 65538;
+
+}  // namespace
+
+TAbDfOutputWindow::TAbDfOutputWindow(TStream* aStream, TAbLogger* aLog, bool aTestOnly,
+                                     int32_t aPartialSize, bool aUseCrc32, bool aUseDeflate64)
+    : FChecksum(aUseCrc32 ? 0xFFFFFFFF : 1),
+      FLog(aLog),
+      FStream(aStream),
+      FTestOnly(aTestOnly),
+      FUseCrc32(aUseCrc32),
+      FWritePoint(aUseDeflate64 ? kDeflate64WritePoint : kDeflateWritePoint),
+      FRoom(aUseDeflate64 ? kDeflate64Room : kDeflateRoom) {
+  ZASSERT(aTestOnly || aStream != nullptr, "TAbDfOutputWindow.Create: a destination is needed");
+  FBuffer = std::make_unique<uint8_t[]>(size_t(FWritePoint + FRoom));
+  FPartSize = std::clamp(aPartialSize, 0, FWritePoint);
+}
+
+TAbDfOutputWindow::~TAbDfOutputWindow() {
+  try {
+    Finish();
+  } catch (const std::exception&) {
+  }
+}
+
+void TAbDfOutputWindow::PutLiteral(uint8_t aCh) {
+  FBuffer[size_t(FCurrent++)] = aCh;
+  CheckAfterPut();
+}
+
+void TAbDfOutputWindow::PutMatch(int32_t aLength, int32_t aDistance) {
+  // Everything from the buffer start is history: the first bytes decoded
+  // until the first slide, then at least the window's reach.
+  if (aDistance < 1 || aDistance > FCurrent)
+    throw EAbInternalInflateError("distance is too far back [TAbDfOutputWindow.PutMatch]");
+  ZASSERT(aLength >= 0 && aLength <= FRoom, "TAbDfOutputWindow.PutMatch: length out of range");
+  uint8_t* to = FBuffer.get() + FCurrent;
+  const uint8_t* from = to - aDistance;
+  if (aDistance < aLength) {
+    // Overlapping: each byte may be one this copy has just written.
+    for (int32_t i = 0; i < aLength; ++i) to[i] = from[i];
+  } else {
+    std::memcpy(to, from, size_t(aLength));
+  }
+  FCurrent += aLength;
+  CheckAfterPut();
+}
+
+void TAbDfOutputWindow::PutBuffer(const void* aBuffer, int32_t aCount) {
+  const auto* bytes = static_cast<const uint8_t*>(aBuffer);
+  if (FCurrent >= FWritePoint) WriteOut(false);
+  while (aCount > 0) {
+    const int32_t n = std::min(aCount, FWritePoint - FCurrent);
+    std::memcpy(FBuffer.get() + FCurrent, bytes, size_t(n));
+    FCurrent += n;
+    bytes += n;
+    aCount -= n;
+    if (FCurrent >= FWritePoint) WriteOut(false);
+  }
+}
+
+void TAbDfOutputWindow::CheckAfterPut() {
+  if (FPartSize > 0 && FCurrent >= FPartSize) throw EAbPartSizedInflate();
+  if (FCurrent >= FWritePoint) WriteOut(false);
+}
+
+uint32_t TAbDfOutputWindow::Checksum() {
+  if (FCurrent > 0) WriteOut(true);
+  return FUseCrc32 ? ~FChecksum : FChecksum;
+}
+
+int64_t TAbDfOutputWindow::OutputPosition() {
+  if (FTestOnly) return FBytesPassedOn + FCurrent;
+  return FStream->Position() + FCurrent;
+}
+
+void TAbDfOutputWindow::Finish() {
+  if (FCurrent > 0) WriteOut(true);
+}
+
+void TAbDfOutputWindow::WriteOut(bool aFlush) {
+  if (aFlush) {
+    PassOn(FCurrent);
+    FCurrent = 0;
+    return;
+  }
+  PassOn(FSlideCount);
+  std::memmove(FBuffer.get(), FBuffer.get() + FSlideCount, size_t(FCurrent - FSlideCount));
+  FCurrent -= FSlideCount;
+}
+
+void TAbDfOutputWindow::PassOn(int32_t aCount) {
+  FChecksum = FUseCrc32 ? UpdateCrc32(FChecksum, FBuffer.get(), aCount)
+                        : UpdateAdler32(FChecksum, FBuffer.get(), aCount);
+  if (FTestOnly)
+    FBytesPassedOn += aCount;
+  else
+    FStream->WriteBuffer(FBuffer.get(), aCount);
+}
