@@ -638,22 +638,16 @@ void TBinaryTableFormat::SaveToFile(const TMemTable& table, const std::string& f
 
   const std::string temporary = GetTempFileName(FolderOf(target), "zvr");
   if (temporary.empty()) throw EFCreateError(target, GetLastError());
-  bool oldRemoved = false;
   try {
     {
       TFileStream stream(temporary, fmCreate);
       SaveToStream(table, stream);
     }
-    // The file system offers no replacing rename: the old file goes only once
-    // the new one is complete, so at worst the new one waits under its
-    // temporary name.
-    if (attributes >= 0) {
-      if (!DeleteFile(target)) throw EFCreateError(target, GetLastError());
-      oldRemoved = true;
-    }
-    if (!RenameFile(temporary, target)) throw EFCreateError(target, GetLastError());
+    // The old file is replaced in one step only once the new one is complete.
+    if (!MoveFileExA(temporary, target, MOVEFILE_REPLACE_EXISTING))
+      throw EFCreateError(target, GetLastError());
   } catch (...) {
-    if (!oldRemoved) DeleteFile(temporary);
+    DeleteFile(temporary);
     throw;
   }
 }
