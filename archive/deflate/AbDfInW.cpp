@@ -1,0 +1,213 @@
+#include "archive/deflate/AbDfInW.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr int32_t kHashSize = 16384;
+constexpr uint32_t kHashMask = kHashSize - 1;
+// The window start may run this far ahead of the buffer start before the
+// bytes are moved down: sliding moves at least this much at a time.
+constexpr int32_t kSlideDistance = 16384;
+// Entering one of the last two positions reads up to two bytes past the
+// data; they need not be valid, only present.
+constexpr int32_t kSpareBytes = 2;
+constexpr int32_t kProgressStep = 4096;
+
+uint16_t Word(const uint8_t* aBytes) {
+  uint16_t word;
+  std::memcpy(&word, aBytes, sizeof(word));
+  return word;
+}
+
+uint32_t DWord(const uint8_t* aBytes) {
+  uint32_t word;
+  std::memcpy(&word, aBytes, sizeof(word));
+  return word;
+}
+
+int32_t CheckedWindowSize(int32_t aWindowSize) {
+  ZASSERT(aWindowSize >= 2 && aWindowSize <= 65536 && (aWindowSize & (aWindowSize - 1)) == 0,
+          "TAbDfInputWindow.Create: the window size must be a power of two up to 65536");
+  return aWindowSize;
+}
+
+}  // namespace
+
+uint8_t AbDfPercentDone(int64_t aDone, int64_t aTotal) {
+  const int64_t scaled = aDone * 100;
+  int64_t quotient = scaled / aTotal;
+  const int64_t twiceRemainder = (scaled % aTotal) * 2;
+  if (twiceRemainder > aTotal || (twiceRemainder == aTotal && (quotient & 1) != 0)) ++quotient;
+  return uint8_t(std::clamp<int64_t>(quotient, 0, 100));
+}
+
+TAbDfInputWindow::TAbDfInputWindow(TStream& aStream, int32_t aStreamSize, int32_t aWindowSize,
+                                   int32_t aChainLimit, bool aUseDeflate64, bool aUseCRC32)
+    : FChainLimit(aChainLimit),
+      FChecksum(aUseCRC32 ? 0xFFFFFFFF : 1),
+      FMaxMatch(aUseDeflate64 ? 65536 : 258),
+      FStream(aStream),
+      FStreamStart(aStream.Position()),
+      FStreamSize(aStreamSize),
+      FUseCRC32(aUseCRC32),
+      FWinMask(CheckedWindowSize(aWindowSize) - 1),
+      FWinSize(aWindowSize) {
+  FBufferSize = FWinSize + kSlideDistance + FMaxMatch;
+  FBuffer.assign(size_t(FBufferSize + kSpareBytes), 0);
+  FHashHeads.assign(kHashSize, kNone);
+  FChain.assign(size_t(FWinSize), kNone);
+  Refill();
+}
+
+void TAbDfInputWindow::Refill() {
+  const int32_t oldEnd = FLookAheadEndOfs;
+  // Sources may return less than asked before their end; only an empty read
+  // ends the input.
+  while (FMoreData && FLookAheadEndOfs - FBufferOfs < FBufferSize) {
+    const int32_t room = FBufferSize - (FLookAheadEndOfs - FBufferOfs);
+    const int32_t got = FStream.Read(At(FLookAheadEndOfs), room);
+    if (got <= 0) {
+      FMoreData = false;
+      break;
+    }
+    FLookAheadEndOfs += got;
+  }
+  const int32_t added = FLookAheadEndOfs - oldEnd;
+  if (added > 0) {
+    FChecksum = FUseCRC32 ? UpdateCrc32(FChecksum, At(oldEnd), added)
+                          : UpdateAdler32(FChecksum, At(oldEnd), added);
+  }
+  // The rolling hash may have taken in bytes past the data that this read has
+  // now replaced; start it again from the real bytes of the last position
+  // entered (or, before any, from the first two bytes).
+  if (FHashedCount > 0) {
+    const uint8_t* last = At(FHashedCount - 1);
+    FHash = ((uint32_t(last[0]) << 10) ^ (uint32_t(last[1]) << 5) ^ last[2]) & kHashMask;
+  } else if (FLookAheadEndOfs >= 2) {
+    FHash = ((uint32_t(FBuffer[0]) << 5) ^ FBuffer[1]) & kHashMask;
+  }
+}
+
+void TAbDfInputWindow::Slide() {
+  const int32_t kept = FLookAheadEndOfs - FWindowStartOfs;
+  std::memmove(FBuffer.data(), At(FWindowStartOfs), size_t(kept));
+  FBufferOfs = FWindowStartOfs;
+  Refill();
+}
+
+void TAbDfInputWindow::EnterPositions(int32_t aFirstOfs, int32_t aCount) {
+  for (int32_t offset = aFirstOfs; offset < aFirstOfs + aCount; ++offset) {
+    FHash = ((FHash << 5) ^ At(offset)[2]) & kHashMask;
+    FChain[size_t(offset & FWinMask)] = FHashHeads[FHash];
+    FHashHeads[FHash] = offset;
+  }
+  FHashedCount = aFirstOfs + aCount;
+}
+
+void TAbDfInputWindow::FollowWindow(int32_t aCount) {
+  if (FAdvancing) {
+    FWindowStartOfs += aCount;
+  } else if (FCurrentOfs - FWindowStartOfs >= FWinSize) {
+    FAdvancing = true;
+    FWindowStartOfs = FCurrentOfs - FWinSize;
+  }
+  if (FWindowStartOfs - FBufferOfs >= kSlideDistance) Slide();
+}
+
+void TAbDfInputWindow::ReportProgress(int32_t aCount) {
+  if (!FOnProgress) return;
+  FBytesUsed += aCount;
+  if (FBytesUsed % kProgressStep == 0 && FStreamSize > 0)
+    FOnProgress(AbDfPercentDone(FBytesUsed, FStreamSize));
+}
+
+void TAbDfInputWindow::Advance(int32_t aCount, int32_t aHashCount) {
+  ZASSERT(aCount >= 0 && aCount <= LookAhead(),
+          "TAbDfInputWindow.Advance: seem to be advancing into the unknown");
+  ZASSERT(aHashCount == aCount || aHashCount == aCount - 1,
+          "TAbDfInputWindow.Advance: the parameters are plain wrong");
+  EnterPositions(aHashCount == aCount ? FCurrentOfs : FCurrentOfs + 1, aHashCount);
+  FCurrentOfs += aCount;
+  FollowWindow(aCount);
+  ReportProgress(aCount);
+}
+
+void TAbDfInputWindow::AdvanceOne() {
+  ZASSERT(LookAhead() >= 1, "TAbDfInputWindow.Advance: seem to be advancing into the unknown");
+  ++FCurrentOfs;
+  FollowWindow(1);
+  ReportProgress(1);
+}
+
+int32_t TAbDfInputWindow::MatchLength(const uint8_t* aCandidate, const uint8_t* aCurrent,
+                                      int32_t aLimit) const {
+  int32_t length = 2;
+  while (aLimit - length >= 4 && DWord(aCandidate + length) == DWord(aCurrent + length))
+    length += 4;
+  while (length < aLimit && aCandidate[length] == aCurrent[length]) ++length;
+  return length;
+}
+
+bool TAbDfInputWindow::SearchMatch(int32_t aGoodEnoughLength, TAbDfMatch& aMatch,
+                                   const TAbDfMatch& aPrevMatch) {
+  EnterPositions(FCurrentOfs, 1);
+  int32_t candidate = FChain[size_t(FCurrentOfs & FWinMask)];
+
+  const uint8_t* current = At(FCurrentOfs);
+  const int32_t limit = std::min(LookAhead(), FMaxMatch);
+  const int32_t good = std::min(aGoodEnoughLength, limit);
+  const int32_t held = aPrevMatch.Length;
+  aMatch.Literal = current[0];
+  aMatch.Length = 0;
+  if (held > limit) return false;
+
+  int32_t best = held == 0 ? 2 : held;
+  const uint16_t first = Word(current);
+  uint16_t last = Word(current + best - 1);
+  int32_t stepsLeft = best < good ? FChainLimit : FChainLimit / 4;
+  int32_t distance = 0;
+  while (candidate != kNone && candidate >= FWindowStartOfs && candidate < FCurrentOfs) {
+    const uint8_t* bytes = At(candidate);
+    if (Word(bytes) == first && Word(bytes + best - 1) == last) {
+      const int32_t length = MatchLength(bytes, current, limit);
+      if (length > best) {
+        best = length;
+        distance = FCurrentOfs - candidate;
+        if (best >= good) break;
+        last = Word(current + best - 1);
+      }
+    }
+    if (--stepsLeft <= 0) break;
+    // Links only ever point back; one that does not is a slot reused by the
+    // position a whole window later, the current one.
+    const int32_t next = FChain[size_t(candidate & FWinMask)];
+    if (next >= candidate) break;
+    candidate = next;
+  }
+  if (best < 3 || held >= best) return false;
+  aMatch.Length = best;
+  aMatch.Distance = distance;
+  return true;
+}
+
+uint8_t TAbDfInputWindow::TakeByte() {
+  ZASSERT(LookAhead() >= 1, "TAbDfInputWindow.TakeByte: no byte is left");
+  return *At(FCurrentOfs++);
+}
+
+int32_t TAbDfInputWindow::KeyLength() const {
+  return std::min(LookAhead(), 3);
+}
+
+uint32_t TAbDfInputWindow::Checksum() const {
+  return FUseCRC32 ? FChecksum ^ 0xFFFFFFFF : FChecksum;
+}
+
+void TAbDfInputWindow::ReadAt(void* aBuffer, int32_t aCount, int32_t aOffset) {
+  const int64_t position = FStream.Position();
+  FStream.Seek(FStreamStart + aOffset, soFromBeginning);
+  FStream.ReadBuffer(aBuffer, aCount);
+  FStream.Seek(position, soFromBeginning);
+}
