@@ -271,9 +271,11 @@ void TAbZipItem::SyncStoredName() {
   if (!IsAscii(FFileName)) ItemInfo.GeneralPurposeBitFlag |= AbZipUtf8Flag;
 }
 
+// Every item that announces a descriptor gets one, stored items included:
+// Info-ZIP reads 12 bytes after the data of any item with bit 3 and calls an
+// archive without them damaged (overlapping entries).
 bool TAbZipItem::HasDataDescriptor() const {
-  return ItemInfo.CompressionMethod == 8 &&
-         (ItemInfo.GeneralPurposeBitFlag & AbZipDescriptorFlag) != 0;
+  return (ItemInfo.GeneralPurposeBitFlag & AbZipDescriptorFlag) != 0;
 }
 
 void TAbZipItem::ReadCentral(TStream& Stream) {

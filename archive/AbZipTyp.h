@@ -130,8 +130,8 @@ class TAbZipDirectoryFileFooter {
   std::string FComment;
 };
 
-// Data descriptor: 12 bytes without signature after the data of a deflated
-// item whose flag bit 3 is set.
+// Data descriptor: 12 bytes without signature after the data of an item
+// whose flag bit 3 is set.
 class TAbZipDataDescriptor {
  public:
   static constexpr int FixedSize = 12;
@@ -185,7 +185,7 @@ class TAbZipItem : public TAbArchiveItem {
   void SetInternalFileAttributes(uint16_t value) { ItemInfo.InternalFileAttributes = value; }
   const std::string& ExtraField() const { return ItemInfo.ExtraField(); }
   void SetExtraField(const std::string& value) { ItemInfo.SetExtraField(value); }
-  // Whether a data descriptor follows the data (method 8 with flag bit 3).
+  // Whether a data descriptor follows the data (flag bit 3, any method).
   bool HasDataDescriptor() const;
 
   // Reads the central header at the stream's position into this item.
