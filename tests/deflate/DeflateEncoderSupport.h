@@ -46,6 +46,7 @@ struct TBlock {
   int32_t LitCount = 0, DistCount = 0, CodeLenCount = 0;  // dynamic header counts
   std::array<int, 19> CodeLenCodeLengths{};               // by code-length symbol
   std::vector<int> CodeLengths;                           // literal/length then distance
+  std::vector<std::pair<int, int>> CodeLenItems;          // code-length symbol, repeat value
   std::vector<TToken> Tokens;
 };
 
@@ -167,15 +168,18 @@ inline TParsed Parse(const std::vector<uint8_t>& aData, bool aDeflate64 = false)
         std::vector<int>& lengths = block.CodeLengths;
         while (int(lengths.size()) < block.LitCount + block.DistCount) {
           const int symbol = codeLenCode.Decode(bits);
+          const int repeat = symbol < 16 ? 0
+                                         : int(bits.Bits(symbol == 16   ? 2
+                                                         : symbol == 17 ? 3
+                                                                        : 7));
+          block.CodeLenItems.emplace_back(symbol, repeat);
           if (symbol < 16) {
             lengths.push_back(symbol);
           } else if (symbol == 16) {
             if (lengths.empty()) throw std::runtime_error("repeat without a length");
-            lengths.insert(lengths.end(), 3 + bits.Bits(2), lengths.back());
-          } else if (symbol == 17) {
-            lengths.insert(lengths.end(), 3 + bits.Bits(3), 0);
+            lengths.insert(lengths.end(), size_t(3 + repeat), lengths.back());
           } else {
-            lengths.insert(lengths.end(), 11 + bits.Bits(7), 0);
+            lengths.insert(lengths.end(), size_t((symbol == 17 ? 3 : 11) + repeat), 0);
           }
         }
         if (int(lengths.size()) != block.LitCount + block.DistCount)
