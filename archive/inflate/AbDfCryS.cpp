@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "archive/AbUtils.h"
 #include "platform/Random.h"
 #include "platform/SysUtils.h"
 
@@ -11,29 +10,6 @@
 void TAbZipKeys::Reset(const std::string& passphrase) {
   *this = TAbZipKeys();
   for (const char c : passphrase) Update(uint8_t(c));
-}
-
-void TAbZipKeys::Update(uint8_t plain) {
-  Key0 = AbCrcByte(plain, Key0);
-  Key1 = (Key1 + (Key0 & 0xFF)) * 134775813u + 1u;
-  Key2 = AbCrcByte(uint8_t(Key1 >> 24), Key2);
-}
-
-uint8_t TAbZipKeys::Mask() const {
-  const uint32_t t = (Key2 & 0xFFFF) | 2;
-  return uint8_t((t * (t ^ 1)) >> 8);
-}
-
-uint8_t TAbZipKeys::Encrypt(uint8_t plain) {
-  const uint8_t cipher = plain ^ Mask();
-  Update(plain);
-  return cipher;
-}
-
-uint8_t TAbZipKeys::Decrypt(uint8_t cipher) {
-  const uint8_t plain = cipher ^ Mask();
-  Update(plain);
-  return plain;
 }
 
 // --------------------------------------------------- TAbZipEncryptEngine

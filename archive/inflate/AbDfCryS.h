@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/AbUtils.h"
 #include "platform/Classes.h"
 
 // The 12 bytes in front of every encrypted item's data.
@@ -17,7 +18,8 @@ using TAbZipEncryptHeader = std::array<uint8_t, 12>;
 // ------------------------------------------------------------ key state
 
 // The three cipher keys. Encrypt and Decrypt take the mask from the current
-// keys and then update them with the plain byte.
+// keys and then update them with the plain byte. The per-byte steps are
+// inline: the cipher runs over every byte of every backup.
 struct TAbZipKeys {
   uint32_t Key0 = 0x12345678;
   uint32_t Key1 = 0x23456789;
@@ -25,10 +27,32 @@ struct TAbZipKeys {
 
   // Initial values, then updated with every byte of `passphrase` in order.
   void Reset(const std::string& passphrase);
-  void Update(uint8_t plain);
-  uint8_t Mask() const;
-  uint8_t Encrypt(uint8_t plain);
-  uint8_t Decrypt(uint8_t cipher);
+
+  void Update(uint8_t plain) {
+    Key0 = CrcStep(Key0, plain);
+    Key1 = (Key1 + (Key0 & 0xFF)) * 134775813u + 1u;
+    Key2 = CrcStep(Key2, uint8_t(Key1 >> 24));
+  }
+  uint8_t Mask() const {
+    const uint32_t t = (Key2 & 0xFFFF) | 2;
+    return uint8_t((t * (t ^ 1)) >> 8);
+  }
+  uint8_t Encrypt(uint8_t plain) {
+    const uint8_t cipher = plain ^ Mask();
+    Update(plain);
+    return cipher;
+  }
+  uint8_t Decrypt(uint8_t cipher) {
+    const uint8_t plain = cipher ^ Mask();
+    Update(plain);
+    return plain;
+  }
+
+ private:
+  // AbCrcByte, without the call.
+  static uint32_t CrcStep(uint32_t crc, uint8_t b) {
+    return AbCrc32Table[(crc ^ b) & 0xFF] ^ (crc >> 8);
+  }
 };
 
 // --------------------------------------------------------------- engines

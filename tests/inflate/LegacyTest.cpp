@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -195,10 +196,10 @@ std::vector<TManifestRow> Manifest() {
   return rows;
 }
 
-const TLocalEntry* Find(const std::vector<TLocalEntry>& entries, const std::string& name) {
+std::optional<TLocalEntry> Find(const std::vector<TLocalEntry>& entries, const std::string& name) {
   for (const TLocalEntry& e : entries)
-    if (e.Name == name) return &e;
-  return nullptr;
+    if (e.Name == name) return e;
+  return std::nullopt;
 }
 
 // Runs `action` and expects the data error of a corrupt stream.
@@ -226,9 +227,8 @@ TEST(LegacyFixtures, OwnArchivesDecodeToTheirOriginals) {
     SCOPED_TRACE(row.Archive + " " + row.Entry);
     const Bytes zip = ReadFile(LegacyDir() + "/" + row.Archive);
     ASSERT_FALSE(zip.empty());
-    const std::vector<TLocalEntry> entries = LocalEntries(zip);
-    const TLocalEntry* e = Find(entries, row.Entry);
-    ASSERT_NE(e, nullptr);
+    const std::optional<TLocalEntry> e = Find(LocalEntries(zip), row.Entry);
+    ASSERT_TRUE(e);
     ASSERT_EQ(e->Method, row.Method);
     const TDecoded d = Decode(zip, *e, row.Password);
     EXPECT_EQ(d.Crc, row.Crc);
@@ -248,8 +248,8 @@ TEST(LegacyFixtures, PkzipArchivesDecodeToTheirCrc) {
     if (row.Archive.rfind("pkzip/", 0) != 0) continue;
     SCOPED_TRACE(row.Archive + " " + row.Entry);
     const Bytes zip = ReadFile(PkzipDir() + "/" + row.Archive);
-    const TLocalEntry* e = Find(LocalEntries(zip), row.Entry);
-    ASSERT_NE(e, nullptr);
+    const std::optional<TLocalEntry> e = Find(LocalEntries(zip), row.Entry);
+    ASSERT_TRUE(e);
     const TDecoded d = Decode(zip, *e, row.Password);
     EXPECT_EQ(d.Output.size(), row.Usize);
     EXPECT_EQ(d.Crc, row.Crc);
@@ -261,8 +261,8 @@ TEST(LegacyFixtures, WrongPasswordIsRefused) {
   for (const char* name : {"enc-shrink.zip", "enc-reduce1.zip", "enc-implode-8k3.zip"}) {
     SCOPED_TRACE(name);
     const Bytes zip = ReadFile(LegacyDir() + "/encrypted/" + name);
-    const TLocalEntry* e = Find(LocalEntries(zip), "text.txt");
-    ASSERT_NE(e, nullptr);
+    const std::optional<TLocalEntry> e = Find(LocalEntries(zip), "text.txt");
+    ASSERT_TRUE(e);
     // "legacypw2025" happens to pass none of the three check bytes.
     EXPECT_THROW(Decode(zip, *e, "legacypw2025"), EAbZipInvalidPassword);
   }
@@ -270,8 +270,8 @@ TEST(LegacyFixtures, WrongPasswordIsRefused) {
 
 TEST(LegacyFixtures, ProgressIsReportedAndCanAbort) {
   const Bytes zip = ReadFile(LegacyDir() + "/generated/implode-8k3.zip");
-  const TLocalEntry* e = Find(LocalEntries(zip), "big.txt");
-  ASSERT_NE(e, nullptr);
+  const std::optional<TLocalEntry> e = Find(LocalEntries(zip), "big.txt");
+  ASSERT_TRUE(e);
   std::vector<int> seen;
   Decode(zip, *e, "", [&](uint8_t progress, bool&) { seen.push_back(progress); });
   ASSERT_FALSE(seen.empty());
@@ -630,8 +630,8 @@ TEST(LegacyDecodeItem, MutatedStreamsFailCleanly) {
   for (const auto& source : sources) {
     SCOPED_TRACE(source.Archive);
     const Bytes zip = ReadFile(LegacyDir() + "/" + source.Archive);
-    const TLocalEntry* found = Find(LocalEntries(zip), source.Entry);
-    ASSERT_NE(found, nullptr);
+    const std::optional<TLocalEntry> found = Find(LocalEntries(zip), source.Entry);
+    ASSERT_TRUE(found);
     for (int round = 0; round < 150; ++round) {
       Bytes damaged = zip;
       TLocalEntry e = *found;
