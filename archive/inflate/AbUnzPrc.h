@@ -10,13 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "archive/AbArcTyp.h"  // TAbProgressCallback, the archive's item progress
 #include "archive/inflate/AbZipCry.h"
 #include "platform/Classes.h"
 
 // ------------------------------------------------------ legacy decoders
 
-// Progress of one item, 0..100; the handler may set Abort.
-using TAbProgressCallback = std::function<void(uint8_t Progress, bool& Abort)>;
 // Opens volume `Disk` of a spanned set for reading and returns its stream
 // (owned by the archive). Raises when that is impossible (EAbZipBadSpanStream
 // when the archive is not on file streams, EAbUserAbort on a cancel).

@@ -4,15 +4,11 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
+#include "archive/AbZipTyp.h"  // TAbNeedPasswordEvent, shared with the archive
 #include "archive/inflate/AbDfCryS.h"
 #include "platform/Classes.h"
-
-// Asked for a new password; the handler may replace NewPassword. The same
-// type as the archive's event, so the archive's handler can be copied in.
-using TAbNeedPasswordEvent = std::function<void(std::string& NewPassword)>;
 
 class TAbZDecoder {
  public:

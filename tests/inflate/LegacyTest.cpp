@@ -609,6 +609,50 @@ TEST(LegacyDecodeItem, Method1WritesAtTheDestinationsPosition) {
   EXPECT_EQ(out.Bytes(), Text("xyzAB"));
 }
 
+// A spanned set goes on reading in the next volume when the current one ends.
+TEST(LegacyDecodeItem, SpannedItemContinuesInTheNextVolume) {
+  const Bytes zip = ReadFile(LegacyDir() + "/generated/implode-8k2.zip");
+  const std::optional<TLocalEntry> e = Find(LocalEntries(zip), "text.txt");
+  ASSERT_TRUE(e);
+  const size_t split = e->DataOffset + 1000;
+  TMemoryStream first;
+  first.WriteBuffer(zip.data(), int32_t(split));
+  first.SetPosition(int64_t(e->DataOffset));
+  TMemoryStream second;
+  second.WriteBuffer(zip.data() + split, int32_t(zip.size() - split));
+  second.SetPosition(0);
+  const Bytes expected = ReadFile(LegacyDir() + "/inputs/text.txt");
+
+  std::vector<int> disks;
+  TMemoryStream out;
+  TAbUnzipHelper helper(first, nullptr, out);
+  helper.CompressionMethod = 6;
+  helper.DictionarySize = 2;
+  helper.ShannonFanoTreeCount = 2;
+  helper.CompressedSize = e->CompressedSize;
+  helper.UncompressedSize = e->UncompressedSize;
+  helper.Spanned = true;
+  helper.CurrentDisk = 3;
+  helper.OnOpenVolume = [&](uint16_t disk) -> TStream& {
+    disks.push_back(disk);
+    return second;
+  };
+  EXPECT_EQ(helper.DecodeItem(), e->Crc);
+  EXPECT_EQ(out.Bytes(), expected);
+  EXPECT_EQ(disks, std::vector<int>{4});
+
+  // Without a way to open the next volume the set cannot be read on.
+  first.SetPosition(int64_t(e->DataOffset));
+  TMemoryStream out2;
+  TAbUnzipHelper stuck(first, nullptr, out2);
+  stuck.CompressionMethod = 6;
+  stuck.DictionarySize = 2;
+  stuck.CompressedSize = e->CompressedSize;
+  stuck.UncompressedSize = e->UncompressedSize;
+  stuck.Spanned = true;
+  EXPECT_THROW(stuck.DecodeItem(), EAbZipBadSpanStream);
+}
+
 // Random damage to real streams: any outcome but a crash, a hang or more
 // output than the item's size. Run under the sanitizers to see the first two.
 TEST(LegacyDecodeItem, MutatedStreamsFailCleanly) {
