@@ -27,10 +27,6 @@ TAbZipItem& TAbCustomZipBrowser::ItemAt(int Index) const {
 
 void TAbCustomZipBrowser::SetArchiveComment(const std::string& /*Text*/) {}
 
-void TAbCustomZipBrowser::SetOnRequestImage(const TAbRequestImageEvent& Value) {
-  TAbBaseBrowser::SetOnRequestImage(Value);
-}
-
 TAbArchiveType TAbCustomZipBrowser::KindOf(const std::string& Name) const {
   return FForceType ? FArchiveType : AbArchiveKindOf(Name);
 }

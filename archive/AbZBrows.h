@@ -28,7 +28,6 @@ class TAbCustomZipBrowser : public TAbBaseBrowser {
   // it. A missing file leaves the component without an archive. A kind this
   // engine does not read raises EAbUnhandledType.
   void SetFileName(const std::string& Value) override;
-  void SetOnRequestImage(const TAbRequestImageEvent& Value) override;
 
   TAbRequestDiskEvent OnRequestLastDisk;
   TAbRequestNthDiskEvent OnRequestNthDisk;

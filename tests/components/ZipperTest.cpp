@@ -237,6 +237,14 @@ TEST(ZipperTest, SettersReachTheOpenArchive) {
   EXPECT_FALSE(zipper.Logging());
   EXPECT_FALSE(zip.Logging());
   zipper.SetSpanningThreshold(0);
+
+  int images = 0;
+  zipper.SetOnRequestImage([&images](TAbArchive&, int32_t, std::string&, bool&) { ++images; });
+  ASSERT_TRUE(zip.OnRequestImage);
+  std::string name;
+  bool abort = false;
+  zip.OnRequestImage(zip, 1, name, abort);
+  EXPECT_EQ(images, 1);
 }
 
 TEST(ZipperTest, SettingsMadeBeforeTheNameAreHandedToTheNewArchive) {
