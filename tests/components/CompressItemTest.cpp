@@ -37,6 +37,8 @@ std::string BytesOf(TMemoryStream& stream) {
 class CompressItemTest : public ::testing::Test {
  protected:
   void SetUp() override { archive = std::make_unique<TAbZipArchive>("C:\\a.zip", fmCreate); }
+  // The drive's folders vanish with the test: leave none of them current.
+  void TearDown() override { SetCurrentDir(savedDirectory); }
 
   // Compresses `bytes` from a memory stream positioned at `start`.
   TMemoryStream Compress(const std::string& bytes, int64_t start = 0) {
@@ -48,6 +50,7 @@ class CompressItemTest : public ::testing::Test {
     return out;
   }
 
+  std::string savedDirectory = GetCurrentDir();
   TTempDrive drive;
   std::unique_ptr<TAbZipArchive> archive;
   TAbZipItem item;
