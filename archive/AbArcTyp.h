@@ -245,6 +245,8 @@ class TAbArchive {
   void SetLogFile(const std::string& value) { FLogFile = value; }
 
   TAbArchiveState State() const { return FState; }
+  // An extraction that the user stopped leaves the archive unusable (stInvalid).
+  void SetState(TAbArchiveState value) { FState = value; }
   const std::string& ArchiveName() const { return FArchiveName; }
   bool IsDirty() const { return FIsDirty; }
   bool IsSpannedSet() const { return FIsSpannedSet; }

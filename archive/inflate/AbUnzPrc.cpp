@@ -3,10 +3,16 @@
 #include <algorithm>
 #include <climits>
 
+#include "archive/AbBitBkt.h"
 #include "archive/AbExcept.h"
+#include "archive/AbSpanSt.h"
 #include "archive/AbUtils.h"
 #include "archive/deflate/AbDfBase.h"
+#include "archive/inflate/AbDfCryS.h"
+#include "archive/inflate/AbDfDec.h"
 #include "archive/inflate/AbSWStm.h"
+#include "platform/FileSystem.h"
+#include "platform/SysUtils.h"
 
 // The decoders read the compressed data through a 4 KiB input buffer, bit by
 // bit, least significant bit first, and collect their output in a 32 KiB
@@ -478,4 +484,400 @@ uint8_t TAbUnzipHelper::DecodeTree(const TAbSfTree& tree) {
       if (tree.Entries[j].Code == code) return tree.Entries[j].Value;
   }
   Corrupt("Implode: undecodable code");
+}
+
+// ====================================================== extracting one item
+//
+// The archive stream is shared by every item: each procedure seeks to the
+// item's local header itself and leaves the stream after the last byte it
+// consumed. Sizes from the headers are never trusted as buffer sizes: the
+// stored copy reads at most the item's compressed bytes in 1 KiB pieces, and
+// the decoders bound everything they read themselves.
+
+namespace {
+
+constexpr int32_t kStoredBufSize = 1024;
+constexpr int kEncryptionHeaderSize = 12;
+// Version 2.0: the highest the engine reads, except 2.1 for Deflate64 items,
+// which the decoder handles and which writers mark with 2.1.
+constexpr uint8_t kHighestVersion = 20;
+constexpr uint8_t kDeflate64Version = 21;
+
+TAbZipArchive& ZipArchiveOf(TAbArchive& Sender) {
+  auto* zip = dynamic_cast<TAbZipArchive*>(&Sender);
+  if (zip == nullptr) throw EInvalidCast();
+  return *zip;
+}
+
+TAbZipItem& ZipItemOf(TAbArchiveItem& Item) {
+  auto* zip = dynamic_cast<TAbZipItem*>(&Item);
+  if (zip == nullptr) throw EInvalidCast();
+  return *zip;
+}
+
+void CheckVersion(const TAbZipItem& item) {
+  const uint8_t version = uint8_t(item.VersionNeededToExtract() & 0xFF);
+  if (version <= kHighestVersion) return;
+  if (version == kDeflate64Version && item.CompressionMethod() == 9) return;
+  throw EAbZipVersion();
+}
+
+// Makes the volume of the item's first disk current in a spanned set.
+void SwitchToItemVolume(TAbZipArchive& archive, const TAbZipItem& item, bool honourSwitchedOnRead) {
+  if (!archive.IsSpannedSet() || item.DiskNumberStart() == archive.CurrentDisk) return;
+  archive.CurrentDisk = item.DiskNumberStart();
+  // The archive stream is a TAbSpanStream by its type, so the check for
+  // other kinds of stream is the compiler's.
+  if (honourSwitchedOnRead && archive.Stream().SwitchedOnRead()) return;
+  archive.OpenVolume(archive.CurrentDisk);
+}
+
+TAbZipLocalFileHeader ReadLocalHeader(TAbZipArchive& archive, const TAbZipItem& item) {
+  TAbZipLocalFileHeader header;
+  archive.Stream().Seek(item.RelativeOffset(), soFromBeginning);
+  if (archive.Stream().Position() != int64_t(item.RelativeOffset())) throw EAbZipInvalid();
+  header.ReadFrom(archive.Stream());
+  return header;
+}
+
+// done × 100 / total, rounded to the nearest whole number, halves to even.
+uint8_t RoundedPercent(int64_t done, int64_t total) {
+  if (total <= 0) return 100;
+  const int64_t scaled = done * 100;
+  int64_t percent = scaled / total;
+  const int64_t twice = (scaled % total) * 2;
+  if (twice > total || (twice == total && percent % 2 == 1)) ++percent;
+  return uint8_t(std::min<int64_t>(percent, 100));
+}
+
+void ReportItemProgress(TAbZipArchive& archive, uint8_t percent, bool& abort) {
+  if (archive.ItemProgressCallback) archive.ItemProgressCallback(percent, abort);
+}
+
+// The decrypting source of an encrypted stored item, its header verified,
+// after the password and its retries.
+std::unique_ptr<TAbDfDecryptStream> OpenStoredDecrypter(TAbZipArchive& archive,
+                                                        uint32_t checkValue) {
+  int count = 0;
+  bool abort = false;
+  AbEnsurePassword(archive, count, abort);
+  while (true) {
+    auto decrypter =
+        std::make_unique<TAbDfDecryptStream>(archive.Stream(), checkValue, archive.Password);
+    if (decrypter->CheckHeader()) return decrypter;
+    if (count >= archive.PasswordRetries) throw EAbZipInvalidPassword();
+    AbAskPassword(archive, abort);
+    if (abort) throw EAbUserAbort();
+    ++count;
+  }
+}
+
+// Reads the local header, decodes the item into outStream and returns the
+// CRC-32 of the output; the caller compares it with the item's.
+uint32_t DecodeItemData(TAbZipArchive& archive, TAbZipItem& item, TStream& outStream) {
+  CheckVersion(item);
+  SwitchToItemVolume(archive, item, true);
+  const TAbZipLocalFileHeader header = ReadLocalHeader(archive, item);
+  const uint32_t checkValue = (header.GeneralPurposeBitFlag & AbZipDescriptorFlag) != 0
+                                  ? uint32_t(header.LastModFileTime) << 16
+                                  : item.CRC32();
+  switch (header.CompressionMethod) {
+    case 0:
+      return AbUnzipStored(archive, item, outStream, checkValue);
+    case 8:
+    case 9:
+      return AbInflateItem(archive, item, outStream, checkValue);
+    default:
+      return AbUnzipLegacy(archive, item, outStream, checkValue);
+  }
+}
+
+// A CRC mismatch is an item failure: reported when someone listens, raised otherwise.
+void ReportBadCrc(TAbZipArchive& archive, TAbZipItem& item) {
+  if (!archive.OnProcessItemFailure) throw EAbZipBadCRC();
+  archive.ReportItemFailure(item, ptExtract, ecCorvel, EAbZipBadCRC::Code);
+}
+
+std::vector<std::string> SplitComponents(const std::string& path) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (true) {
+    const size_t slash = path.find('\\', start);
+    parts.push_back(path.substr(start, slash - start));
+    if (slash == std::string::npos) return parts;
+    start = slash + 1;
+  }
+}
+
+// Refuses a name that would leave the base directory (with eoRestorePath the
+// whole name counts, else only its last component). `name` uses '\'.
+void CheckSafeName(const std::string& name, bool restorePath) {
+  const std::vector<std::string> parts = SplitComponents(name);
+  const std::string& last = parts.back();
+  if (!restorePath) {
+    if (last == "." || last == ".." || last.find(':') != std::string::npos)
+      throw EAbZipUnsafePath(name);
+    return;
+  }
+  if (name.empty() || name[0] == '\\' || name.find(':') != std::string::npos)
+    throw EAbZipUnsafePath(name);
+  int depth = 0;
+  for (const std::string& part : parts) {
+    if (part == "..") {
+      if (--depth < 0) throw EAbZipUnsafePath(name);
+    } else if (!part.empty() && part != ".") {
+      ++depth;
+    }
+  }
+  if (last == "." || last == "..") throw EAbZipUnsafePath(name);
+}
+
+// The folder part of a Windows path ("." for a bare name).
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of("\\:");
+  if (slash == std::string::npos) return ".";
+  return path.substr(0, slash + 1);
+}
+
+// The temporary file an item is written to before it replaces its target.
+// Unless Commit is called, the file is closed and deleted with the object.
+class TPendingFile {
+ public:
+  explicit TPendingFile(const std::string& target) : FTarget(target) {
+    FName = GetTempFileName(FolderOf(target), "ABX");
+    if (FName.empty()) throw EFCreateError(target, GetLastError());
+    try {
+      FStream = std::make_unique<TFileStream>(FName, fmOpenReadWrite | fmShareExclusive);
+    } catch (...) {
+      DeleteFile(FName);
+      throw;
+    }
+  }
+  ~TPendingFile() {
+    FStream.reset();
+    if (!FCommitted) DeleteFile(FName);
+  }
+  TPendingFile(const TPendingFile&) = delete;
+  TPendingFile& operator=(const TPendingFile&) = delete;
+
+  TFileStream& Stream() { return *FStream; }
+
+  // Closes the file and moves it over the target in one step.
+  void Commit() {
+    FStream.reset();
+    if (!MoveFileExA(FName, FTarget, MOVEFILE_REPLACE_EXISTING)) throw EInOutError(GetLastError());
+    FCommitted = true;
+  }
+
+ private:
+  std::string FTarget;
+  std::string FName;
+  std::unique_ptr<TFileStream> FStream;
+  bool FCommitted = false;
+};
+
+// Writing over a read-only file or a folder is refused as creating it would be.
+void CheckTargetWritable(const std::string& target) {
+  const int32_t attributes = FileGetAttr(target);
+  if (attributes != -1 && (attributes & (faReadOnly | faDirectory)) != 0)
+    throw EFCreateError(target, ERROR_ACCESS_DENIED);
+}
+
+void WriteItemToFile(TAbZipArchive& archive, TAbZipItem& item, const std::string& target) {
+  CheckTargetWritable(target);
+  bool crcOk = false;
+  {
+    TPendingFile pending(target);
+    crcOk = DecodeItemData(archive, item, pending.Stream()) == item.CRC32();
+    if (crcOk) {
+      FileSetDate(pending.Stream().Handle(),
+                  AbMakeDosFileDate(item.LastModFileDate(), item.LastModFileTime()));
+      pending.Commit();
+      // The whole stored value; only what the platform knows of it takes effect.
+      FileSetAttr(target, item.ExternalFileAttributes());
+    }
+  }
+  if (!crcOk) ReportBadCrc(archive, item);
+}
+
+}  // namespace
+
+void AbAskPassword(TAbZipArchive& Archive, bool& Abort) {
+  Abort = false;
+  if (!Archive.OnNeedPassword) return;
+  std::string answer;
+  Archive.OnNeedPassword(answer);
+  if (answer.empty())
+    Abort = true;
+  else
+    Archive.Password = answer;
+}
+
+void AbEnsurePassword(TAbZipArchive& Archive, int& Count, bool& Abort) {
+  if (!Archive.Password.empty()) return;
+  AbAskPassword(Archive, Abort);
+  ++Count;
+  if (Archive.Password.empty()) throw EAbZipInvalidPassword();
+}
+
+uint32_t AbUnzipStored(TAbZipArchive& Archive, TAbZipItem& Item, TStream& OutStream,
+                       uint32_t CheckValue) {
+  const int64_t size = Item.UncompressedSize();
+  // Never past the item's own data, whatever the uncompressed size claims:
+  // a short copy then fails the CRC check.
+  const int64_t dataSize = Item.CompressedSize() - (Item.IsEncrypted() ? kEncryptionHeaderSize : 0);
+  int64_t remaining = std::max<int64_t>(0, std::min(size, dataSize));
+  std::vector<uint8_t> buffer(kStoredBufSize);
+  uint32_t crc = 0xFFFFFFFF;
+  int64_t done = 0;
+  uint8_t lastPercent = 0;
+  bool abort = false;
+  try {
+    std::unique_ptr<TAbDfDecryptStream> decrypter;
+    TStream* source = &Archive.Stream();
+    if (Item.IsEncrypted()) {
+      decrypter = OpenStoredDecrypter(Archive, CheckValue);
+      source = decrypter.get();
+    }
+    auto readNext = [&] {
+      return source->Read(buffer.data(), int32_t(std::min<int64_t>(remaining, kStoredBufSize)));
+    };
+    int32_t n = readNext();
+    while (n > 0 && done < size && !abort) {
+      done += n;
+      remaining -= n;
+      const uint8_t percent = RoundedPercent(done, size);
+      if (percent != lastPercent) ReportItemProgress(Archive, percent, abort);
+      lastPercent = percent;
+      crc = UpdateCrc32(crc, buffer.data(), n);
+      OutStream.WriteBuffer(buffer.data(), n);
+      n = readNext();
+    }
+  } catch (const EAbUserAbort&) {
+    abort = true;
+  }
+  if (lastPercent < 100) {
+    bool answer = false;
+    ReportItemProgress(Archive, 100, answer);
+    abort = abort || answer;
+  }
+  if (abort) throw EAbUserAbort();
+  return ~crc;
+}
+
+uint32_t AbInflateItem(TAbZipArchive& Archive, TAbZipItem& Item, TStream& OutStream,
+                       uint32_t CheckValue) {
+  TAbDeflateHelper helper;
+  uint32_t options = helper.Options();
+  if (dynamic_cast<TAbBitBucketStream*>(&OutStream) != nullptr) options |= dfoTestOnly;
+  if (Item.CompressionMethod() == 9) options |= dfoDeflate64;
+  helper.SetOptions(options);
+  helper.SourceSize = int32_t(std::min<int64_t>(Item.CompressedSize(), INT32_MAX));
+  helper.ProgressHook = [&Archive](uint8_t percent) { Archive.ReportStepProgress(percent); };
+  if (!Item.IsEncrypted()) return Inflate(&Archive.Stream(), &OutStream, &helper);
+
+  int count = 0;
+  bool abort = false;
+  AbEnsurePassword(Archive, count, abort);
+  if (abort) throw EAbUserAbort();
+  while (true) {
+    helper.Password = Archive.Password;
+    helper.HeaderCheck = int32_t(CheckValue);
+    try {
+      return Inflate(&Archive.Stream(), &OutStream, &helper);
+    } catch (const EAbInflatePasswordError&) {
+      AbAskPassword(Archive, abort);
+      if (abort) throw EAbUserAbort();
+      if (++count >= Archive.PasswordRetries) throw EAbZipInvalidPassword();
+    }
+  }
+}
+
+uint32_t AbUnzipLegacy(TAbZipArchive& Archive, TAbZipItem& Item, TStream& OutStream,
+                       uint32_t CheckValue) {
+  const uint16_t method = Item.CompressionMethod();
+  if (method < 1 || method > 6) throw EAbZipInvalidMethod();
+  std::unique_ptr<TAbZDecoder> decoder;
+  if (Item.IsEncrypted()) {
+    decoder = std::make_unique<TAbZDecoder>(Archive.Password, Archive.Stream(), CheckValue, true);
+    decoder->OnNeedPassword = Archive.OnNeedPassword;
+    decoder->Password = Archive.Password;
+    decoder->PasswordRetries = Archive.PasswordRetries;
+  }
+  TAbUnzipHelper helper(Archive.Stream(), decoder.get(), OutStream);
+  helper.DictionarySize = Item.ItemInfo.DictionarySize() == 8192 ? 2 : 1;
+  helper.CompressedSize = Item.CompressedSize();
+  helper.UncompressedSize = Item.UncompressedSize();
+  helper.CompressionMethod = uint8_t(method);
+  helper.ShannonFanoTreeCount = Item.ItemInfo.ShannonFanoTreeCount();
+  helper.ProgressCallback = Archive.ItemProgressCallback;
+  if (Archive.IsSpannedSet()) {
+    helper.Spanned = true;
+    helper.ArchiveName = Archive.ArchiveName();
+    helper.CurrentDisk = uint16_t(Archive.CurrentDisk);
+    helper.FileMode = Archive.FileMode();
+    helper.OnOpenVolume = [&Archive](uint16_t Disk) -> TStream& {
+      Archive.CurrentDisk = Disk;
+      Archive.OpenVolume(Disk);
+      return Archive.Stream();
+    };
+  }
+  return helper.DecodeItem();
+}
+
+void AbExtractItemToStream(TAbArchive& Sender, TAbArchiveItem& Item, TStream& OutStream) {
+  TAbZipArchive& archive = ZipArchiveOf(Sender);
+  TAbZipItem& item = ZipItemOf(Item);
+  if (DecodeItemData(archive, item, OutStream) != item.CRC32()) ReportBadCrc(archive, item);
+}
+
+void AbExtractItemToFile(TAbArchive& Sender, TAbArchiveItem& Item, const std::string& NewName) {
+  TAbZipArchive& archive = ZipArchiveOf(Sender);
+  TAbZipItem& item = ZipItemOf(Item);
+  std::string name = NewName;
+  AbToBackslashes(name);
+  const bool restorePath = archive.ExtractOptions.Contains(eoRestorePath);
+  CheckSafeName(name, restorePath);
+  const bool folderEntry = !name.empty() && name.back() == '\\';
+  if (!AbMakeExtractPath(archive.BaseDirectory(), name, archive.ExtractOptions,
+                         archive.OnConfirmOverwrite))
+    return;
+  // A folder entry has no data: with eoRestorePath its folder now exists.
+  if (folderEntry) return;
+  try {
+    WriteItemToFile(archive, item, name);
+  } catch (const EAbUserAbort&) {
+    archive.SetState(stInvalid);
+    throw;
+  }
+}
+
+void AbVerifyItem(TAbArchive& Sender, TAbArchiveItem& Item) {
+  TAbZipArchive& archive = ZipArchiveOf(Sender);
+  TAbZipItem& item = ZipItemOf(Item);
+  CheckVersion(item);
+  SwitchToItemVolume(archive, item, false);
+  TAbBitBucketStream bucket(0);
+  const TAbZipLocalFileHeader local = ReadLocalHeader(archive, item);
+  archive.Stream().Seek(item.RelativeOffset(), soFromBeginning);
+
+  const TAbZipDirectoryFileHeader& central = item.ItemInfo;
+  // A local header that defers CRC and sizes to a data descriptor may hold
+  // zeros there; values it does give must still agree.
+  const bool deferred = (local.GeneralPurposeBitFlag & AbZipDescriptorFlag) != 0;
+  auto agrees = [deferred](uint32_t localValue, uint32_t centralValue) {
+    return localValue == centralValue || (deferred && localValue == 0);
+  };
+  // Extra fields are not compared: writers put different ones in the two
+  // headers (Info-ZIP's local time stamps carry more than the central ones).
+  if (local.VersionNeededToExtract != central.VersionNeededToExtract ||
+      local.GeneralPurposeBitFlag != central.GeneralPurposeBitFlag ||
+      local.LastModFileTime != central.LastModFileTime ||
+      local.LastModFileDate != central.LastModFileDate || !agrees(local.CRC32, central.CRC32) ||
+      !agrees(local.CompressedSize, central.CompressedSize) ||
+      !agrees(local.UncompressedSize, central.UncompressedSize) ||
+      local.FileName() != central.FileName())
+    throw EAbZipInvalidLFH();
+
+  AbExtractItemToStream(Sender, Item, bucket);
 }

@@ -1,6 +1,7 @@
-// Extraction of one ZIP item. This part of the unit holds the decoders of the
-// legacy PKWARE methods (Shrink, Reduce, Implode); the per-item extraction
-// procedures that dispatch to them belong in their own section below it.
+// Extraction of one ZIP item: the decoders of the legacy PKWARE methods
+// (Shrink, Reduce, Implode), then the per-item procedures that read the local
+// header, check the password and dispatch to the stored copy, Inflate or the
+// legacy decoders.
 #pragma once
 
 #include <array>
@@ -11,6 +12,8 @@
 #include <vector>
 
 #include "archive/AbArcTyp.h"  // TAbProgressCallback, the archive's item progress
+#include "archive/AbExcept.h"
+#include "archive/AbZipTyp.h"
 #include "archive/inflate/AbZipCry.h"
 #include "platform/Classes.h"
 
@@ -113,3 +116,56 @@ class TAbUnzipHelper {
   uint8_t FBitsLeft = 0;
   TStream* FArchiveStream;
 };
+
+// ------------------------------------------------------ extracting one item
+//
+// The hooks the unzipper plugs into a TAbZipArchive. Sender must be a
+// TAbZipArchive and Item one of its TAbZipItem (else EInvalidCast). The
+// archive calls them with CurrentItem set and turns what they raise into an
+// item failure.
+
+// Thrown for a stored name that would put the file outside the base
+// directory (absolute, with a drive, or climbing out with ".."), or that
+// names no file at all ("", ".", ".."). Its error code is 0.
+class EAbZipUnsafePath : public EAbException {
+ public:
+  explicit EAbZipUnsafePath(const std::string& Name)
+      : EAbException("Cannot extract file - unsafe path: " + Name) {}
+};
+
+// Extracts Item to the file NewName (BaseDirectory and ExtractOptions of the
+// archive apply, AbMakeExtractPath). The data goes to a temporary file in the
+// target's folder that replaces the target only when the item decoded with
+// the right CRC; date and attributes come from the item. On any failure the
+// target stays as it was and no temporary file is left. A refused overwrite
+// does nothing. After EAbUserAbort the archive's State is stInvalid. A CRC
+// mismatch goes to OnProcessItemFailure (ptExtract, ecCorvel, 23) when it is
+// set, and raises EAbZipBadCRC otherwise.
+void AbExtractItemToFile(TAbArchive& Sender, TAbArchiveItem& Item, const std::string& NewName);
+
+// Writes Item's data at OutStream's position (legacy methods 2-6: from
+// offset 0). Raises EAbZipVersion (version needed above 2.0, 2.1 allowed for
+// Deflate64), EAbZipInvalid (no local header at the item's offset),
+// EAbZipInvalidMethod, EAbZipInvalidPassword, EAbUserAbort, EAbInflateError.
+// A CRC mismatch is reported as AbExtractItemToFile does; the output stays
+// as written.
+void AbExtractItemToStream(TAbArchive& Sender, TAbArchiveItem& Item, TStream& OutStream);
+
+// Tests Item: its local header must agree with the central one (else
+// EAbZipInvalidLFH), then it is decoded into a bit bucket and CRC-checked.
+void AbVerifyItem(TAbArchive& Sender, TAbArchiveItem& Item);
+
+// The decoders of one item; the archive stream stands on the item's data.
+// Each returns the CRC-32 of what it wrote.
+uint32_t AbUnzipStored(TAbZipArchive& Archive, TAbZipItem& Item, TStream& OutStream,
+                       uint32_t CheckValue);
+uint32_t AbInflateItem(TAbZipArchive& Archive, TAbZipItem& Item, TStream& OutStream,
+                       uint32_t CheckValue);
+uint32_t AbUnzipLegacy(TAbZipArchive& Archive, TAbZipItem& Item, TStream& OutStream,
+                       uint32_t CheckValue);
+
+// Asks OnNeedPassword (when set) for a password: an empty answer sets Abort,
+// any other becomes the archive's Password.
+void AbAskPassword(TAbZipArchive& Archive, bool& Abort);
+// With an empty Password asks once (Count + 1); still empty: EAbZipInvalidPassword.
+void AbEnsurePassword(TAbZipArchive& Archive, int& Count, bool& Abort);
