@@ -1,23 +1,34 @@
 // Vozidir: the backup program. Started with the first argument "7384" it runs
 // the whole wizard unattended and closes.
+#include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "backup/AnaUnit.h"
 #include "desktop/KlasoreGozatFormUnit.h"
+#include "desktop/SuiteArchiveUnit.h"
+#include "platform/Clock.h"
 #include "platform/Forms.h"
 #include "platform/HeadlessForms.h"
 
 int main(int argc, char** argv) {
+  // For tests of the whole program: the fixed pauses advance a clock that
+  // starts at the real time instead of waiting.
+  std::unique_ptr<TVirtualClock> virtualClock;
+  if (const char* clock = std::getenv("ZELVORA_CLOCK"); clock && std::string(clock) == "virtual") {
+    virtualClock = std::make_unique<TVirtualClock>(Clock().Now());
+    SetClock(virtualClock.get());
+  }
   THeadlessBackend backend(&std::cin, &std::cout);
   TApplication application(backend, argc > 0 ? argv[0] : "Vozidir");
   application.SetTitle("Zelvora Yedek");
   TKlasoreGozatRef picker(application);
-  // The archive-writing component is not part of this build yet: a run
-  // stops with EArchiveWriterMissing before the database service is touched.
-  TAnaForm form(application, std::vector<std::string>(argv + 1, argv + argc), picker, nullptr);
+  TAnaForm form(application, std::vector<std::string>(argv + 1, argv + argc), picker,
+                std::make_unique<TAbSuiteZipper>());
   picker.Create();
   application.Run();
+  SetClock(nullptr);
   return 0;
 }
