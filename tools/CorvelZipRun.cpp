@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <exception>
-#include <memory>
 #include <vector>
 
 #include "archive/AbUnzper.h"
@@ -228,38 +227,44 @@ class TZipRun {
     int done = 0;
     for (current = 0; current < count; ++current) {
       TAbArchiveItem& item = archive.Items(current);
-      const std::string name = item.FileName();
       if (!Selected(item, maskUsed)) continue;
-      FProgress.Show(current * 100 / count, name);
+      FProgress.Show(current * 100 / count, item.FileName());
       reported.clear();
-      try {
-        if (!extract)
-          archive.TestOne(current);
-        else if (IsFolderEntry(name))
-          MakeFolderEntry(unzipper, name);
-        else
-          archive.ExtractOne(current, name);
-      } catch (const std::exception& e) {
-        reported = e.what();
-      }
+      ProcessEntry(unzipper, current, extract, reported);
       ++done;
-      if (!reported.empty())
-        FailEntry(name, reported);
-      else if (!extract)
-        FOut << "  OK: " << name << '\n';
-      else if (!IsFolderEntry(name))
-        FOut << "  extracted: " << name << '\n';
     }
     FProgress.Clear();
+    const int failed = FFailures;
     for (size_t m = 0; m < maskUsed.size(); ++m)
       if (!maskUsed[m]) FailEntry(FCommand.Names[m], "no entry matches");
 
-    if (FFailures > 0) {
-      Fail(Format("%d of %d entries failed", FFailures, done));
-      return kZipEntryFailed;
-    }
+    if (failed > 0) Fail(Format("%d of %d entries failed", failed, done));
+    if (FFailures > 0) return kZipEntryFailed;
     if (!extract) FOut << "No errors in " << FCommand.Archive << " (" << done << " entries)\n";
     return kZipSuccess;
+  }
+
+  // Tests or extracts entry `index` and reports the outcome. `reported` is
+  // where the item-failure event leaves a failure that was not raised.
+  void ProcessEntry(TAbUnZipper& unzipper, int index, bool extract, std::string& reported) {
+    TAbZipArchive& archive = *unzipper.ZipArchive();
+    const std::string name = archive.Items(index).FileName();
+    try {
+      if (!extract)
+        archive.TestOne(index);
+      else if (IsFolderEntry(name))
+        MakeFolderEntry(unzipper, name);
+      else
+        archive.ExtractOne(index, name);
+    } catch (const std::exception& e) {
+      reported = e.what();
+    }
+    if (!reported.empty())
+      FailEntry(name, reported);
+    else if (!extract)
+      FOut << "  OK: " << name << '\n';
+    else if (!IsFolderEntry(name))
+      FOut << "  extracted: " << name << '\n';
   }
 
   // ------------------------------------------------------------- adding
