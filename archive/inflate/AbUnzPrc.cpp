@@ -75,7 +75,9 @@ void PartialClear(TShrinkTables& t, uint32_t& nextFree) {
   for (uint32_t c = kFirstFreeCode; c < nextFree; ++c) {
     if (t.Prefix[c] == kFree) continue;
     const uint32_t parent = t.Prefix[c] & ~kMark & 0xFFFF;
-    if (parent >= kFirstFreeCode) t.Prefix[parent] &= uint16_t(~kMark);
+    // Corrupt data may name a free code as prefix: unmarking it would turn
+    // kFree into a code far outside the table.
+    if (parent >= kFirstFreeCode && t.Prefix[parent] != kFree) t.Prefix[parent] &= uint16_t(~kMark);
   }
   for (uint32_t c = kFirstFreeCode; c < nextFree; ++c)
     if (t.Prefix[c] != kFree && (t.Prefix[c] & kMark)) t.Prefix[c] = kFree;
@@ -572,6 +574,28 @@ std::unique_ptr<TAbDfDecryptStream> OpenStoredDecrypter(TAbZipArchive& archive,
   }
 }
 
+// While the data of an item of a spanned set is read, the span stream goes
+// on into the next volume by itself when a read starts at a volume's end, so
+// data that runs over a volume's end arrives whole. Afterwards the stream
+// reads within its volume again and the next item opens its own volume.
+class TSpanReadScope {
+ public:
+  explicit TSpanReadScope(TAbZipArchive& archive)
+      : FStream(archive.IsSpannedSet() ? &archive.Stream() : nullptr) {
+    if (FStream != nullptr) FStream->SetDirectMode(false);
+  }
+  ~TSpanReadScope() {
+    if (FStream == nullptr) return;
+    FStream->SetDirectMode(true);
+    FStream->SetSwitchedOnRead(false);
+  }
+  TSpanReadScope(const TSpanReadScope&) = delete;
+  TSpanReadScope& operator=(const TSpanReadScope&) = delete;
+
+ private:
+  TAbSpanStream* FStream;
+};
+
 // Reads the local header, decodes the item into outStream and returns the
 // CRC-32 of the output; the caller compares it with the item's.
 uint32_t DecodeItemData(TAbZipArchive& archive, TAbZipItem& item, TStream& outStream) {
@@ -582,12 +606,17 @@ uint32_t DecodeItemData(TAbZipArchive& archive, TAbZipItem& item, TStream& outSt
                                   ? uint32_t(header.LastModFileTime) << 16
                                   : item.CRC32();
   switch (header.CompressionMethod) {
-    case 0:
+    case 0: {
+      TSpanReadScope scope(archive);
       return AbUnzipStored(archive, item, outStream, checkValue);
+    }
     case 8:
-    case 9:
+    case 9: {
+      TSpanReadScope scope(archive);
       return AbInflateItem(archive, item, outStream, checkValue);
+    }
     default:
+      // The legacy decoders open the next volume themselves (OnOpenVolume).
       return AbUnzipLegacy(archive, item, outStream, checkValue);
   }
 }
