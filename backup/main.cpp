@@ -11,7 +11,7 @@
 #include "desktop/SuiteArchiveUnit.h"
 #include "platform/Clock.h"
 #include "platform/Forms.h"
-#include "platform/HeadlessForms.h"
+#include "platform/ui/WindowSystem.h"
 
 int main(int argc, char** argv) {
   // For tests of the whole program: the fixed pauses advance a clock that
@@ -21,8 +21,10 @@ int main(int argc, char** argv) {
     virtualClock = std::make_unique<TVirtualClock>(Clock().Now());
     SetClock(virtualClock.get());
   }
-  THeadlessBackend backend(&std::cin, &std::cout);
-  TApplication application(backend, argc > 0 ? argv[0] : "Vozidir");
+  // Real windows where there is a display, else headless (commands on stdin).
+  const std::unique_ptr<TWindowBackend> backend =
+      CreateWindowBackend(argc, argv, &std::cin, &std::cout);
+  TApplication application(*backend, argc > 0 ? argv[0] : "Vozidir");
   application.SetTitle("Zelvora Yedek");
   TKlasoreGozatRef picker(application);
   TAnaForm form(application, std::vector<std::string>(argv + 1, argv + argc), picker,
