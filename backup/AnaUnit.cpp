@@ -132,20 +132,19 @@ void DefineSettings(TMemTable& table) {
 
 }  // namespace
 
-EArchiveWriterMissing::EArchiveWriterMissing(const std::string& archivePath)
-    : Exception("No archive component: cannot write the archive " + archivePath) {}
-
 TAnaForm::TAnaForm(TApplication& application, std::vector<std::string> args,
-                   TKlasoreGozatRef& picker, std::unique_ptr<TBackupZipper> zip)
+                   TKlasoreGozatRef& picker, std::unique_ptr<TSuiteZipper> zip)
     : TForm(application, AnaWindow()),
       FArgs(std::move(args)),
       FPicker(picker),
-      FZip(std::move(zip)),
+      FAbMeter1(*this, "AbMeter1"),
+      FZip(zip ? std::move(zip) : std::make_unique<TAbSuiteZipper>()),
       FTimer1(application, kTimerInterval) {
   DefineSettings(FYedekDB);
   FTimer1.OnTimer = [this] { Timer1Timer(); };
-  if (FZip)
-    FZip->OnArchiveSaveProgress = [this](uint8_t progress) { ZipArchiveSaveProgress(progress); };
+  FAbVCLMeterLink1.SetMeter(&FAbMeter1);
+  FZip->SetProgressMeter(&FAbVCLMeterLink1);
+  FZip->OnArchiveSaveProgress = [this](uint8_t progress) { ZipArchiveSaveProgress(progress); };
   OnClick("sButton1", [this] { sButton1Click(); });
   OnClick("sButton2", [this] { sButton2Click(); });
   OnClick("sButton3", [this] { sButton3Click(); });
@@ -159,18 +158,13 @@ TAnaForm::~TAnaForm() = default;
 void TAnaForm::FormCreate() {
   SetPosition("Label1", 18, 63);
   SetPosition("Label2", 18, 160);
-  if (!DirectoryExists(kRoot) || !DirectoryExists(kDataFolder)) {
+  if (!SuiteFoldersExist()) {
     Close();  // before the window is first shown: nothing appears
     return;
   }
-  if (!DirectoryExists(kBackupFolder)) CreateBackupFolder();
+  CreateBackupFolderIfMissing();
   LoadOrCreateSettings();
   if (!FArgs.empty() && FArgs[0] == kUnattended) FTimer1.SetEnabled(true);
-}
-
-void TAnaForm::CreateBackupFolder() {
-  ChDir(kRoot);
-  if (!CreateDir("Yedek")) throw EInOutError(GetLastError());
 }
 
 void TAnaForm::LoadOrCreateSettings() {
@@ -226,24 +220,14 @@ void TAnaForm::Timer1Timer() {
   Press("sButton2");
 }
 
-void TAnaForm::ZipArchiveSaveProgress(uint8_t progress) {
-  SetGaugeMax("AbMeter1", 100);
-  SetGaugePosition("AbMeter1", progress);
+void TAnaForm::ZipArchiveSaveProgress(uint8_t /*progress*/) {
   Application().ProcessMessages();
 }
 
 // ------------------------------------------------------------------- the run
 
 std::string TAnaForm::ArchiveName() {
-  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
-  DecodeDate(Clock().Date(), year, month, day);
-  DecodeTime(Clock().Time(), hour, minute, second, millisecond);
-  return Format("%d%02d%02d%02d%02d.zip", year, month, day, hour, minute);
-}
-
-TBackupZipper& TAnaForm::Zip(const std::string& archivePath) {
-  if (!FZip) throw EArchiveWriterMissing(archivePath);
-  return *FZip;
+  return SuiteArchiveName();
 }
 
 void TAnaForm::StopSuiteProcesses() {
@@ -252,6 +236,24 @@ void TAnaForm::StopSuiteProcesses() {
 
 void TAnaForm::RunBackup() {
   const std::string backupFolder = Caption("sEdit1");
+  std::string archiveName;
+  try {
+    archiveName = WriteArchive(backupFolder);
+  } catch (...) {
+    // Nothing was restored: the pharmacy must not be left without its
+    // database, nor the user without a way out of the window.
+    if (FServiceStopped) StartService();
+    ShowSonButton();
+    throw;
+  }
+  ShowFinalPage();
+  const int copyError = MakeSecondCopy(archiveName, backupFolder + "\\" + archiveName);
+  RecordBackupDate();
+  // A silent failure would leave the pharmacy believing it has a copy.
+  if (copyError != 0) throw EInOutError(copyError, SysErrorMessage(copyError));
+}
+
+std::string TAnaForm::WriteArchive(const std::string& backupFolder) {
   StopSuiteProcesses();
   StopSuiteProcesses();
   SetVisible("sButton1", false);
@@ -259,65 +261,76 @@ void TAnaForm::RunBackup() {
   SetVisible("sButton3", false);
   Application().ProcessMessages();
 
-  const std::vector<std::string> files = ListFiles(kDataFolder, "*.*");
+  const std::vector<std::string> files = SuiteDataFiles();
   SetGaugeMax("sGauge1", int(files.size()));
   SetGaugePosition("sGauge1", 0);
   const std::string archiveName = ArchiveName();
-  const std::string archivePath = backupFolder + "\\" + archiveName;
-  TBackupZipper& zip = Zip(archivePath);
-  zip.SetFileName(archivePath);
-  zip.SetPassword(kPassword);
+  FZip->SetFileName(backupFolder + "\\" + archiveName);
+  FZip->SetPassword(kPassword);
 
-  WinExec("net stop mssqlserver");
-  Application().Sleep(kServiceStopPause);
+  StopService();
   for (const std::string& file : files) {
     SetGaugePosition("sGauge1", Control("sGauge1").GaugePosition + 1);
-    zip.AddMatching(std::string(kDataFolder) + "\\" + file, 0);
+    FZip->AddMatching(SuiteDataPath(file), 0);
     Application().ProcessMessages();
     Application().Sleep(kFilePause);
   }
   SetVisible("AbMeter1", true);
-  zip.Save();
-  zip.CloseFile();
+  FZip->Save();
+  FZip->CloseFile();
+  StartService();
+  return archiveName;
+}
+
+void TAnaForm::StopService() {
+  WinExec("net stop mssqlserver");
+  FServiceStopped = true;
+  Application().Sleep(kServiceStopPause);
+}
+
+void TAnaForm::StartService() {
+  FServiceStopped = false;
   Application().Sleep(kServiceStartPause);
   WinExec("net start mssqlserver");
+}
 
-  ShowFinalPage();
-  MakeSecondCopy(archiveName, archivePath);
-  RecordBackupDate();
+void TAnaForm::ShowSonButton() {
+  SetCaption("sButton2", "Son");
+  SetVisible("sButton2", true);
 }
 
 void TAnaForm::ShowFinalPage() {
   for (const char* name : {"Label3", "sCheckBox1", "sEdit1", "sButton3", "sGauge1", "sButton1"}) {
     SetVisible(name, false);
   }
-  SetCaption("sButton2", "Son");
-  SetVisible("sButton2", true);
+  ShowSonButton();
   SetVisible("sLabel3", true);
   SetVisible("AbMeter1", false);
 }
 
-void TAnaForm::MakeSecondCopy(const std::string& archiveName, const std::string& archivePath) {
-  if (!FYedekDB.Active()) return;
+int TAnaForm::MakeSecondCopy(const std::string& archiveName, const std::string& archivePath) {
+  if (!FYedekDB.Active()) return 0;
   const TField& enabled = FYedekDB.FieldByName("ikinci");
-  if (enabled.AsString().empty() || !enabled.AsBoolean()) return;
+  if (enabled.AsString().empty() || !enabled.AsBoolean()) return 0;
   const std::string folder = FYedekDB.FieldByName("ikinciyol").AsString();
-  if (folder.empty()) return;
+  if (folder.empty()) return 0;
 
   SetCaption("sLabel6", folder);
   SetVisible("sPanel4", true);
   Application().ProcessMessages();
   Application().Sleep(kShortPause);
   const bool cancel = false;
-  CopyFileExA(
+  const bool copied = CopyFileExA(
       archivePath, folder + "\\" + archiveName,
       [this](int64_t, int64_t) {
         Application().ProcessMessages();
         return uint32_t(PROGRESS_CONTINUE);
       },
       &cancel, 0);
+  const int error = copied ? 0 : GetLastError();
   SetVisible("sPanel4", false);
   Application().ProcessMessages();
+  return error;
 }
 
 void TAnaForm::RecordBackupDate() {

@@ -9,43 +9,29 @@
 #include <string>
 #include <vector>
 
+#include "archive/AbMeter.h"
 #include "backup/BinaryTableFormat.h"
+#include "desktop/FormMeterUnit.h"
 #include "desktop/KlasoreGozatFormUnit.h"
+#include "desktop/SuiteArchiveUnit.h"
 #include "platform/Forms.h"
 #include "platform/MemTable.h"
 
-// The operations of the archive-writing component that the run drives.
-class TBackupZipper {
- public:
-  virtual ~TBackupZipper() = default;
-  // A name that does not exist yet creates a new, empty archive.
-  virtual void SetFileName(const std::string& fileName) = 0;
-  virtual void SetPassword(const std::string& password) = 0;
-  // Records the files matching `mask` (a full path) for adding on Save.
-  virtual void AddMatching(const std::string& mask, uint32_t attributes) = 0;
-  // Writes the archive; reports progress (0 to 100) through OnArchiveSaveProgress.
-  virtual void Save() = 0;
-  virtual void CloseFile() = 0;
-
-  std::function<void(uint8_t progress)> OnArchiveSaveProgress;
-};
-
 class TAnaForm : public TForm {
  public:
-  static constexpr const char* kRoot = "C:\\Zelvora";
-  static constexpr const char* kDataFolder = "C:\\Zelvora\\Data";
-  static constexpr const char* kBackupFolder = "C:\\Zelvora\\Yedek";
+  static constexpr const char* kRoot = kSuiteRoot;
+  static constexpr const char* kDataFolder = kSuiteDataFolder;
+  static constexpr const char* kBackupFolder = kSuiteBackupFolder;
   static constexpr const char* kSettingsFile = "C:\\Zelvora\\Vozidir.zvr";
-  static constexpr const char* kPassword = "735296482913572";
+  static constexpr const char* kPassword = kSuiteArchivePassword;
   static constexpr const char* kUnattended = "7384";
 
   // Creates the window and runs FormCreate. `args` are the program's
   // arguments after its name. `picker` is the program's folder picker
-  // reference (used by "Seç"); `zip` the archive-writing component, owned:
-  // without one, the run fails where the archive is to be named
-  // (EArchiveWriterMissing), before the database service is stopped.
+  // reference (used by "Seç"); `zip` the archive-writing component, owned
+  // (nullptr: the engine's zipper). Its progress is shown on AbMeter1.
   TAnaForm(TApplication& application, std::vector<std::string> args, TKlasoreGozatRef& picker,
-           std::unique_ptr<TBackupZipper> zip);
+           std::unique_ptr<TSuiteZipper> zip = nullptr);
   ~TAnaForm() override;
 
   // Start-up: places the labels, ends the program (closes the window before
@@ -59,14 +45,19 @@ class TAnaForm : public TForm {
   void sButton2Click();
   void sButton3Click();
   void Timer1Timer();
+  // Pumps pending messages; the meter shows the progress itself.
   void ZipArchiveSaveProgress(uint8_t progress);
 
-  // The backup run ("Başlat"), which ends on the final page "Son".
+  // The backup run ("Başlat"), which ends on the final page "Son". A failure
+  // goes to the caller after the database service, if the run stopped it,
+  // was started again and "Son" was shown. A failed second copy is raised
+  // (EInOutError with the system's text) after the date was recorded.
   void RunBackup();
   // Every name of the backup list, then a pause of 500 ms.
   void StopSuiteProcesses();
-  // The copy to the folder `ikinciyol` when `ikinci` is true; its failure is silent.
-  void MakeSecondCopy(const std::string& archiveName, const std::string& archivePath);
+  // The copy to the folder `ikinciyol` when `ikinci` is true. Returns the
+  // Windows error of a failed copy; 0 when it was copied or not attempted.
+  int MakeSecondCopy(const std::string& archiveName, const std::string& archivePath);
   // sonyedek := today on the first record, saved to the settings file.
   void RecordBackupDate();
   // YYYYMMDDHHmm.zip from Clock(): the date, then the time of day.
@@ -75,25 +66,26 @@ class TAnaForm : public TForm {
   TMemTable& YedekDB() { return FYedekDB; }
   TBinaryTableFormat& YedekFormat() { return FYedekFormat; }
   TTimer& Timer1() { return FTimer1; }
+  TAbMeter& AbMeter1() { return FAbMeter1; }
 
  private:
-  TBackupZipper& Zip(const std::string& archivePath);
   void ShowPage2();
+  // Steps up to the start of the service; returns the archive's name.
+  std::string WriteArchive(const std::string& backupFolder);
+  void StopService();
+  // The pause, then "net start mssqlserver".
+  void StartService();
+  void ShowSonButton();
   void ShowFinalPage();
-  void CreateBackupFolder();
   void LoadOrCreateSettings();
 
   std::vector<std::string> FArgs;
   TKlasoreGozatRef& FPicker;
-  std::unique_ptr<TBackupZipper> FZip;
+  TFormMeter FAbMeter1;
+  TAbVCLMeterLink FAbVCLMeterLink1;
+  std::unique_ptr<TSuiteZipper> FZip;
+  bool FServiceStopped = false;
   TMemTable FYedekDB;
   TBinaryTableFormat FYedekFormat;
   TTimer FTimer1;
-};
-
-// The run reached the archive without an archive-writing component:
-// "No archive component: cannot write the archive PATH".
-class EArchiveWriterMissing : public Exception {
- public:
-  explicit EArchiveWriterMissing(const std::string& archivePath);
 };

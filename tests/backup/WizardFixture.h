@@ -1,5 +1,6 @@
 // A backup wizard on a temporary drive C:, the headless backend and a
-// virtual clock, with a recording archive writer standing in for the zipper.
+// virtual clock, with a recording archive writer standing in for the zipper
+// (or the engine's zipper itself).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,10 +20,11 @@
 #include "tests/platform/TempDrive.h"
 
 // Records the run's calls; Save writes a small file at the archive's name so
-// that the second copy has something to copy.
-class TRecordingZipper : public TBackupZipper {
+// that the second copy has something to copy. The call named `failOn` raises.
+class TRecordingZipper : public TSuiteZipper {
  public:
-  explicit TRecordingZipper(std::vector<std::string>& log) : FLog(log) {}
+  TRecordingZipper(std::vector<std::string>& log, std::string failOn)
+      : FLog(log), FFailOn(std::move(failOn)) {}
   void SetFileName(const std::string& fileName) override {
     FLog.push_back("FileName " + fileName);
     FFileName = fileName;
@@ -30,17 +32,27 @@ class TRecordingZipper : public TBackupZipper {
   void SetPassword(const std::string& password) override { FLog.push_back("Password " + password); }
   void AddMatching(const std::string& mask, uint32_t attributes) override {
     FLog.push_back("AddMatching " + mask + " " + std::to_string(attributes));
+    FailIf("AddMatching");
   }
   void Save() override {
     FLog.push_back("Save");
+    FailIf("Save");
     TFileStream file(FFileName, 0xFFFF);
     file.WriteBuffer("PK\5\6", 4);
     if (OnArchiveSaveProgress) OnArchiveSaveProgress(100);
   }
   void CloseFile() override { FLog.push_back("CloseFile"); }
+  void SetProgressMeter(TAbMeterLink* link) override { Meter = link; }
+
+  TAbMeterLink* Meter = nullptr;
 
  private:
+  void FailIf(const char* call) const {
+    if (FFailOn == call) throw EWriteError();
+  }
+
   std::vector<std::string>& FLog;
+  std::string FFailOn;
   std::string FFileName;
 };
 
@@ -55,7 +67,9 @@ class WizardTest : public ::testing::Test {
   }
 
   // Program entry as main() does it, without running the loop.
-  void Start(const std::vector<std::string>& args, bool withZipper = true,
+  // `zipper`: "recording", "fail on CALL" (the recording one, raising in
+  // CALL) or "engine" (the real zipper).
+  void Start(const std::vector<std::string>& args, const std::string& zipper = "recording",
              const std::string& input = "") {
     Form.reset();
     Picker.reset();
@@ -68,8 +82,10 @@ class WizardTest : public ::testing::Test {
     Application = std::make_unique<TApplication>(*Backend, "/opt/Vozidir");
     Application->SetTitle("Zelvora Yedek");
     Picker = std::make_unique<TKlasoreGozatRef>(*Application);
-    std::unique_ptr<TBackupZipper> zip;
-    if (withZipper) zip = std::make_unique<TRecordingZipper>(ZipLog);
+    std::unique_ptr<TSuiteZipper> zip;
+    if (zipper == "recording") zip = std::make_unique<TRecordingZipper>(ZipLog, "");
+    if (zipper.rfind("fail on ", 0) == 0)
+      zip = std::make_unique<TRecordingZipper>(ZipLog, zipper.substr(8));
     Form = std::make_unique<TAnaForm>(*Application, args, *Picker, std::move(zip));
     Picker->Create();
   }

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/backup/VozidirProcess.h"
 #include "tests/backup/WizardFixture.h"
 
 namespace {
@@ -18,36 +19,6 @@ const std::vector<std::string> kPage2 = {"sPanel1",  "Image1",   "sLabel2",  "sP
                                          "Label3",   "sEdit1",   "sButton3", "sGauge1"};
 const std::vector<std::string> kFinished = {"sPanel1",  "Image1",  "sLabel2", "sPanel2",
                                             "sButton2", "sPanel3", "sLabel1", "sLabel3"};
-
-// A `net` first on the PATH that writes its arguments to a log.
-class TRecordingNet {
- public:
-  explicit TRecordingNet(const TTempDrive& drive) : FLog(drive.Host("net.log")) {
-    const std::string bin = drive.Host("bin");
-    std::filesystem::create_directories(bin);
-    std::ofstream(bin + "/net") << "#!/bin/sh\necho \"$*\" >> '" << FLog << "'\n";
-    ::chmod((bin + "/net").c_str(), 0755);
-    FOldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
-    ::setenv("PATH", (bin + ":" + FOldPath).c_str(), 1);
-  }
-  ~TRecordingNet() { ::setenv("PATH", FOldPath.c_str(), 1); }
-  // The commands run so far, waiting for `count` of them (they run detached).
-  std::vector<std::string> Commands(size_t count) const {
-    std::vector<std::string> lines;
-    for (int i = 0; i < 1000; ++i) {
-      lines.clear();
-      std::ifstream log(FLog);
-      for (std::string line; std::getline(log, line);) lines.push_back(line);
-      if (lines.size() >= count) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return lines;
-  }
-
- private:
-  std::string FLog;
-  std::string FOldPath;
-};
 
 std::vector<uint32_t> RunPauses(size_t files) {
   std::vector<uint32_t> pauses = {500, 500, 5000};
@@ -100,7 +71,7 @@ TEST_F(WizardTest, TheRunOverTheStdinProtocol) {
   Drive.MakeFolder("Zelvora/Data/Resimler");
   Drive.Write("Zelvora/Data/Resimler/p.jpg", "p");
   TRecordingNet net(Drive);
-  Start({}, true,
+  Start({}, "recording",
         "press sButton3\npress sButton2\npress sButton2\npress sButton1\npress sButton2\n");
   Run();
   const std::vector<std::string> lines = Lines();
@@ -133,30 +104,62 @@ TEST_F(WizardTest, TheRunOverTheStdinProtocol) {
   EXPECT_EQ(settings.UpdateStatus(), usModified);
 }
 
-TEST_F(WizardTest, WithoutAnArchiveWriterTheRunStopsBeforeTheServiceIsTouched) {
+TEST_F(WizardTest, AFailedSaveStartsTheServiceAgainBeforeTheErrorBoxAndShowsSon) {
   MakeSuiteFolders();
   Drive.Write("Zelvora/Data/a.mdf", "a");
   TRecordingNet net(Drive);
-  Start({}, false);
+  Start({}, "fail on Save");
   const std::string settings = Drive.Read("Zelvora/Vozidir.zvr");
   Run();
   Form->Show();
   Form->Click("sButton2");
   Form->Click("sButton2");
-  EXPECT_EQ(MessageBoxes(),
-            std::vector<std::string>{"Zelvora Yedek|stop|No archive component: cannot write the "
-                                     "archive C:\\Zelvora\\Yedek\\202403070905.zip."});
-  EXPECT_EQ(Clock.Sleeps(), (std::vector<uint32_t>{500, 500}));  // the processes were stopped
-  EXPECT_FALSE(Form->ControlShowing("sButton2"));                // left without its wizard buttons
-  EXPECT_EQ(Form->Caption("sButton2"), "Başlat");
+  EXPECT_EQ(MessageBoxes(), std::vector<std::string>{"Zelvora Yedek|stop|Stream write error."});
+  EXPECT_EQ(Clock.Sleeps(), RunPauses(1));
+  EXPECT_EQ(net.Commands(2), (std::vector<std::string>{"stop mssqlserver", "start mssqlserver"}));
+  // The service was started (after its pause) before the box was shown.
+  const std::vector<THeadlessRecord>& records = Backend->Records();
+  const auto position = [&](const std::string& operation, const std::string& value) {
+    for (size_t i = 0; i < records.size(); ++i) {
+      if (records[i].Operation == operation && records[i].Value.find(value) != std::string::npos)
+        return i;
+    }
+    return records.size();
+  };
+  EXPECT_LT(position("sleep", "1000"), position("message box", "Stream write error"));
+  // "Son" leads out; no success text, the date is not recorded.
+  EXPECT_TRUE(Form->ControlShowing("sButton2"));
+  EXPECT_EQ(Form->Caption("sButton2"), "Son");
+  EXPECT_FALSE(Form->ControlShowing("sLabel3"));
+  EXPECT_FALSE(Form->ControlShowing("sButton1"));
   EXPECT_EQ(Drive.Read("Zelvora/Vozidir.zvr"), settings);
+  Form->Click("sButton2");
+  EXPECT_TRUE(Form->Closed());
+}
+
+TEST_F(WizardTest, AFailureBeforeTheServiceStopLeavesTheServiceAlone) {
+  MakeSuiteFolders();
+  Drive.Write("Zelvora/Data/a.mdf", "a");
+  TRecordingNet net(Drive);
+  Start({}, "engine");
+  Form->SetCaption("sEdit1", "C:\\Yok");  // the archive cannot be created there
+  Run();
+  Form->Show();
+  Form->Click("sButton2");
+  Form->Click("sButton2");
+  ASSERT_EQ(MessageBoxes().size(), 1u);
+  EXPECT_EQ(MessageBoxes()[0].rfind("Zelvora Yedek|stop|Cannot create file \"C:\\Yok\\", 0), 0u)
+      << MessageBoxes()[0];
+  EXPECT_EQ(Clock.Sleeps(), (std::vector<uint32_t>{500, 500}));  // the processes were stopped
   EXPECT_TRUE(net.Commands(0).empty());
+  EXPECT_EQ(Form->Caption("sButton2"), "Son");
+  EXPECT_TRUE(Form->ControlShowing("sButton2"));
 }
 
 TEST_F(WizardTest, UnattendedRunPressesThreeTimesAndCloses) {
   MakeSuiteFolders();
   Drive.Write("Zelvora/Data/a.mdf", "a");
-  Start({"7384"}, true, "press sButton1\n");
+  Start({"7384"}, "recording", "press sButton1\n");
   Run();
   EXPECT_TRUE(Form->Closed());
   EXPECT_EQ(ZipLog.size(), 5u);
@@ -171,13 +174,16 @@ TEST_F(WizardTest, UnattendedRunPressesThreeTimesAndCloses) {
 
 TEST_F(WizardTest, AFailedUnattendedRunAbandonsTheTimerHandler) {
   MakeSuiteFolders();
-  Start({"7384"}, false);
+  Drive.Write("Zelvora/Data/a.mdf", "a");
+  Start({"7384"}, "fail on Save");
   Run();
-  EXPECT_EQ(MessageBoxes().size(), 1u);
-  // The third press was never made: no second run, the window stayed on the
-  // run's state until the end of input closed it.
-  EXPECT_EQ(Clock.Sleeps(), (std::vector<uint32_t>{500, 50, 500, 500}));
-  EXPECT_EQ(Form->Caption("sButton2"), "Başlat");
+  EXPECT_EQ(MessageBoxes(), std::vector<std::string>{"Zelvora Yedek|stop|Stream write error."});
+  // The third press was never made: the window stayed open on "Son" until
+  // the end of input closed it.
+  std::vector<uint32_t> pauses = {500, 50};
+  for (uint32_t pause : RunPauses(1)) pauses.push_back(pause);
+  EXPECT_EQ(Clock.Sleeps(), pauses);
+  EXPECT_EQ(Form->Caption("sButton2"), "Son");
   EXPECT_FALSE(Form->Timer1().Enabled());
   EXPECT_EQ(Lines().back(), "AnaForm closed");
   EXPECT_EQ(Lines()[Lines().size() - 2], "end of input");
@@ -186,7 +192,8 @@ TEST_F(WizardTest, AFailedUnattendedRunAbandonsTheTimerHandler) {
 TEST_F(WizardTest, ChoosingAnotherFolderMovesTheArchive) {
   MakeSuiteFolders();
   Drive.MakeFolder("Zelvora/Başka");
-  Start({}, true, "press sButton2\npress sButton3\nchoose C:\\Zelvora\\Başka\npress sButton2\n");
+  Start({}, "recording",
+        "press sButton2\npress sButton3\nchoose C:\\Zelvora\\Başka\npress sButton2\n");
   Run();
   EXPECT_EQ(ZipLog.front(), "FileName C:\\Zelvora\\Başka\\202403070905.zip");
   EXPECT_TRUE(std::filesystem::exists(Drive.Host("Zelvora/Başka/202403070905.zip")));
@@ -219,12 +226,14 @@ TEST_F(WizardTest, SecondCopyWhenEnabled) {
     const char* enabled;  // text of ikinci, "" for null
     const char* folder;
     bool copied;
+    const char* box;  // the error box after the date was recorded
   } cases[] = {
-      {"enabled", "True", "C:\\Kopya", true},
-      {"missing folder: silent", "True", "C:\\Yok", false},
-      {"disabled", "False", "C:\\Kopya", false},
-      {"null", "", "C:\\Kopya", false},
-      {"no folder", "True", "", false},
+      {"enabled", "True", "C:\\Kopya", true, nullptr},
+      {"missing folder", "True", "C:\\Yok", false,
+       "Zelvora Yedek|stop|The system cannot find the path specified."},
+      {"disabled", "False", "C:\\Kopya", false, nullptr},
+      {"null", "", "C:\\Kopya", false, nullptr},
+      {"no folder", "True", "", false, nullptr},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -240,7 +249,9 @@ TEST_F(WizardTest, SecondCopyWhenEnabled) {
     Form->Show();
     Form->Click("sButton2");
     Form->Click("sButton2");
-    EXPECT_TRUE(MessageBoxes().empty());
+    EXPECT_EQ(MessageBoxes(), c.box ? std::vector<std::string>{c.box} : std::vector<std::string>{});
+    EXPECT_EQ(Form->Caption("sButton2"), "Son");
+    EXPECT_TRUE(Form->ControlShowing("sLabel3"));
     EXPECT_EQ(std::filesystem::exists(Drive.Host("Kopya/202403070905.zip")), c.copied);
     bool panelShown = false;
     for (const THeadlessRecord& r : Backend->Records("show")) {

@@ -1,0 +1,13 @@
+#include "desktop/FormMeterUnit.h"
+
+TFormMeter::TFormMeter(TForm& form, std::string control)
+    : FForm(form), FControl(std::move(control)) {}
+
+void TFormMeter::Repaint() {
+  FForm.SetGaugeMax(FControl, 100);
+  FForm.SetGaugePosition(FControl, FilledPercent());
+}
+
+void TFormMeter::ProcessMessages() {
+  FForm.Application().ProcessMessages();
+}
