@@ -240,7 +240,9 @@ class TZipRun {
 
     if (failed > 0) Fail(Format("%d of %d entries failed", failed, done));
     if (FFailures > 0) return kZipEntryFailed;
-    if (!extract) FOut << "No errors in " << FCommand.Archive << " (" << done << " entries)\n";
+    if (!extract)
+      FOut << "No errors in " << FCommand.Archive << " (" << done
+           << (done == 1 ? " entry)\n" : " entries)\n");
     return kZipSuccess;
   }
 
