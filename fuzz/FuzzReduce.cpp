@@ -1,5 +1,5 @@
 // Reduce with factor 1-4 (methods 2-5). Input: the factor less one (low two
-// bits of a byte), three bytes of item size, then the reduced data.
+// bits of a byte), two bytes of item size, then the reduced data.
 #include "fuzz/FuzzLegacy.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

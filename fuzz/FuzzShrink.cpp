@@ -1,4 +1,4 @@
-// Shrink (method 1). Input: three bytes of item size, then the shrunk data.
+// Shrink (method 1). Input: two bytes of item size, then the shrunk data.
 #include "fuzz/FuzzLegacy.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

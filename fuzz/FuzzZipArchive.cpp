@@ -1,6 +1,6 @@
-// Loading any file as a ZIP archive: the load either fails with an engine or
-// stream error or gives items whose names and values read, and whose local
-// headers read or fail the same way.
+// Loading any file as a ZIP archive and testing every item, as the unzipper
+// does (AbVerifyItem into the bit bucket, with the programs' password): the
+// load and each test either succeed or fail with an engine or stream error.
 //
 // Input: the archive file's bytes.
 #include <stdlib.h>
@@ -12,6 +12,8 @@
 #include "archive/AbExcept.h"
 #include "archive/AbSpanSt.h"
 #include "archive/AbZipTyp.h"
+#include "archive/deflate/AbDfBase.h"
+#include "archive/inflate/AbUnzPrc.h"
 #include "fuzz/FuzzSupport.h"
 #include "platform/DriveMap.h"
 
@@ -41,13 +43,14 @@ const TScratchFolder& Scratch() {
   return folder;
 }
 
-void ReadLocalHeader(TAbZipArchive& archive, const TAbZipItem& item) {
-  TStream& stream = archive.Stream();
-  stream.Seek(item.RelativeOffset(), soFromBeginning);
-  TAbZipLocalFileHeader header;
+const char kPassword[] = "735296482913572";
+
+// Failures of one item: each is reported and the next item is tested.
+void TestItem(TAbZipArchive& archive, int index) {
   try {
-    header.ReadFrom(stream);
+    archive.TestOne(index);
   } catch (const EAbException&) {
+  } catch (const EAbInflateError&) {
   } catch (const EReadError&) {
   }
 }
@@ -62,6 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(out.good(), "cannot write the archive file");
   }
   TAbZipArchive archive(WindowsPathOf(hostFile), fmOpenRead | fmShareDenyNone);
+  archive.Password = kPassword;
+  archive.TestHook = AbVerifyItem;
   try {
     archive.Load();
   } catch (const EAbException&) {
@@ -74,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static_cast<void>(item.FileName());
     FUZZ_CHECK(item.CompressedSize() >= 0 && item.UncompressedSize() >= 0,
                "an item has a negative size");
-    ReadLocalHeader(archive, item);
+    TestItem(archive, i);
   }
   return 0;
 }

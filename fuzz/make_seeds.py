@@ -127,7 +127,7 @@ def main():
                     put(folder, "deflate64-" + name, b"\x01" + data)
                     put(folder, "deflate64-partial-" + name, b"\x05\x00\x10" + data)
 
-        # Legacy decoders: [selector byte], item size (3 bytes), compressed data.
+        # Legacy decoders: [selector byte], item size (2 bytes), compressed data.
         for target, archive_names in (("Shrink", ["shrink.zip"]),
                                       ("Reduce", ["reduce%d.zip" % f for f in (1, 2, 3, 4)]),
                                       ("Implode", ["implode-4k2.zip", "implode-4k3.zip",
@@ -142,7 +142,7 @@ def main():
                     else:
                         selector = bytes([(1 if flags & 2 else 0) | (2 if flags & 4 else 0)])
                     put(folder, archive[:-4] + "-" + name,
-                        selector + struct.pack("<I", usize)[:3] + data)
+                        selector + struct.pack("<H", usize) + data)
 
         # Archives.
         folder = corpus("ZipArchive")
