@@ -178,11 +178,16 @@ class TZipRun {
   bool SetUpExtraction(TAbUnZipper& unzipper) {
     const std::string folder =
         FCommand.Folder.empty() ? GetCurrentDir() : ZipCommandLinePath(FCommand.Folder);
+    const std::string shown = FCommand.Folder.empty() ? folder : FCommand.Folder;
+    if (FileExists(folder)) {
+      Fail(shown + ": is a file, not a folder");
+      return false;
+    }
     try {
       if (!DirectoryExists(folder)) AbMakeDirPath(folder);
       unzipper.SetBaseDirectory(folder);
     } catch (const std::exception& e) {
-      Fail((FCommand.Folder.empty() ? folder : FCommand.Folder) + ": " + e.what());
+      Fail(shown + ": " + e.what());
       return false;
     }
     TAbExtractOptions options;

@@ -99,10 +99,11 @@ TEST_F(CorvelZipTest, UsageErrorsExitTwoWithTheReason) {
   }
 }
 
-TEST_F(CorvelZipTest, AnArchiveThatCannotBeOpenedExitsTwo) {
+TEST_F(CorvelZipTest, AnArchiveOrFolderThatCannotBeUsedExitsTwo) {
   FScratch.Write("text.zip", "this is not an archive at all\n");
   FScratch.Write("text.txt", "neither is this\n");
   FScratch.Write("file", "x");
+  PythonArchive(FScratch.Host("real.zip"), {{"a.txt", "a"}});
   const struct {
     std::vector<std::string> Args;
     const char* Message;
@@ -113,6 +114,7 @@ TEST_F(CorvelZipTest, AnArchiveThatCannotBeOpenedExitsTwo) {
       {{"a", "text.zip", "file"}, "corvelzip: text.zip: Invalid file - not a PKZip file\n"},
       {{"l", "missing.zip"}, "corvelzip: missing.zip: File not found\n"},
       {{"t", "."}, "corvelzip: .: File not found\n"},
+      {{"x", "-d", "file", "real.zip"}, "corvelzip: real.zip: file: is a file, not a folder\n"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.Message);
