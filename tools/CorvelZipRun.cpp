@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 #include <vector>
 
 #include "archive/AbUnzper.h"
@@ -347,10 +348,11 @@ class TZipRun {
   int Add() {
     const std::string path = ZipCommandLinePath(FCommand.Archive);
     const bool existed = FileExists(path);
-    std::vector<std::string> inputs;
+    // Each FILE argument as typed (for messages) and as the zipper takes it.
+    std::vector<std::pair<std::string, std::string>> inputs;
     for (const std::string& name : FCommand.Names) {
       const std::string input = InputPath(name);
-      if (CheckInput(name, input)) inputs.push_back(input);
+      if (CheckInput(name, input)) inputs.emplace_back(name, input);
     }
     if (inputs.empty()) return kZipEntryFailed;
 
@@ -367,7 +369,8 @@ class TZipRun {
     return file.Size();
   }
 
-  int AddInputs(const std::string& path, const std::vector<std::string>& inputs) {
+  int AddInputs(const std::string& path,
+                const std::vector<std::pair<std::string, std::string>>& inputs) {
     TAbZipper zipper;
     std::string currentName;
     int savePercent = 0;
@@ -385,11 +388,11 @@ class TZipRun {
     }
     zipper.SetBaseDirectory(GetCurrentDir());
     const int first = archive.Count();
-    for (size_t i = 0; i < inputs.size(); ++i) {
+    for (const auto& input : inputs) {
       try {
-        zipper.AddMatching(inputs[i], kAddAttributes);
+        zipper.AddMatching(input.second, kAddAttributes);
       } catch (const std::exception& e) {
-        FailEntry(FCommand.Names[i], e.what());
+        FailEntry(input.first, e.what());
       }
     }
     DropUnreadable(archive, first);
