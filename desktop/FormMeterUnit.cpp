@@ -4,7 +4,7 @@ TFormMeter::TFormMeter(TForm& form, std::string control)
     : FForm(form), FControl(std::move(control)) {}
 
 void TFormMeter::Repaint() {
-  FForm.SetGaugeMax(FControl, 100);
+  // The control keeps its maximum of 100.
   FForm.SetGaugePosition(FControl, FilledPercent());
 }
 

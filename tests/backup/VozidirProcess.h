@@ -142,7 +142,7 @@ inline TProgramRun RunProgram(const TTempDrive& drive, const std::string& comman
 
 // The command line of a built program with the virtual clock: its pauses cost nothing.
 inline std::string ProgramCommand(const std::string& program, const std::string& arguments = "") {
-  return "ZELVORA_CLOCK=virtual " + ShellQuote(program) +
+  return "ZELVORA_UI=headless ZELVORA_CLOCK=virtual " + ShellQuote(program) +
          (arguments.empty() ? "" : " " + arguments);
 }
 
