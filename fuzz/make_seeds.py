@@ -106,6 +106,31 @@ def info_zip(work, args, files):
         return f.read()
 
 
+def damaged(good):
+    """Damaged forms of an archive of two items, the way a failing disk leaves them."""
+    end = good.rindex(b"PK\x05\x06")
+    directory = struct.unpack_from("<I", good, end + 16)[0]
+    second_local = good.index(b"PK\x03\x04", 4)
+    out = {}
+    # Cut short at every record boundary and in the middle of each record.
+    for cut in sorted({second_local, directory, end, directory + 20, end + 10, second_local + 40}):
+        out["cut-%d" % cut] = good[:cut]
+    def patched(at, fmt, value):
+        b = bytearray(good)
+        struct.pack_into(fmt, b, at, value)
+        return bytes(b)
+    out["end-points-past-file"] = patched(end + 16, "<I", len(good) + 1000)
+    out["end-count-too-large"] = patched(end + 10, "<H", 40)
+    out["central-name-past-end"] = patched(directory + 28, "<H", 0xFFF0)
+    out["local-disagrees"] = patched(14, "<I", 0x12345678)  # the local CRC
+    out["local-name-past-end"] = patched(26, "<H", 0xFFF0)
+    b = bytearray(good)
+    b[60] ^= 0x40  # inside the first item's compressed data
+    out["flipped-data-byte"] = bytes(b)
+    out["claims-4-gb"] = patched(directory + 24, "<I", 0xFFFFFFFF)
+    return out
+
+
 def main():
     work = tempfile.mkdtemp()
     try:
@@ -157,6 +182,8 @@ def main():
                                      b"backup of the data folder")
         archives["encrypted"] = info_zip(work, ["-P", PASSWORD.decode()],
                                          {"enc.txt": TEXT, "rep.bin": REPEAT})
+        archives["wrong-password"] = info_zip(work, ["-P", "not-our-password"],
+                                              {"w.txt": TEXT[:300]})
         archives["encrypted-stored"] = info_zip(work, ["-0", "-P", PASSWORD.decode()],
                                                 {"s.txt": TEXT[:100]})
         # Streamed by zip from standard input: a data descriptor after the data.
@@ -171,6 +198,8 @@ def main():
         archives["legacy"] = zip_of(legacy)
         for name, data in archives.items():
             put(folder, name + ".zip", data)
+        for name, data in damaged(archives["encrypted"]).items():
+            put(folder, "damaged-" + name + ".zip", data)
 
         # FindEndRecord: start byte, padding byte (k * 512 zeros before), file.
         folder = corpus("FindEndRecord")
