@@ -107,6 +107,41 @@ std::string VolumeFileOf(const std::string& archiveName, int32_t number) {
   return name;
 }
 
+// The UTF-8 name of an Info-ZIP Unicode Path extra field (0x7075), when the
+// field is there and was made for the name the header holds.
+bool UnicodePathOf(const std::string& extra, const std::string& stored, std::string& name) {
+  size_t at = 0;
+  while (at + 4 <= extra.size()) {
+    const uint16_t id = uint16_t(uint8_t(extra[at]) | uint8_t(extra[at + 1]) << 8);
+    const size_t size = size_t(uint8_t(extra[at + 2]) | uint8_t(extra[at + 3]) << 8);
+    if (at + 4 + size > extra.size()) return false;
+    if (id == 0x7075 && size > 5 && extra[at + 4] == 1) {
+      uint32_t crc = 0;
+      for (int k = 3; k >= 0; --k) crc = crc << 8 | uint8_t(extra[at + 5 + k]);
+      uint32_t storedCrc = 0xFFFFFFFF;
+      AbCrcBuffer(storedCrc, stored.data(), uint16_t(stored.size()));
+      if (crc != (storedCrc ^ 0xFFFFFFFF)) return false;
+      name = extra.substr(at + 9, size - 5);
+      return IsValidUtf8(name);
+    }
+    at += 4 + size;
+  }
+  return false;
+}
+
+// Names flagged UTF-8 are UTF-8. Others are in the OEM code page (the
+// original program, DOS tools), except that Info-ZIP on Linux writes UTF-8
+// without the flag: its Unicode Path field, or a name that is well-formed
+// UTF-8, is taken as such; a real CP857 name is almost never well-formed UTF-8.
+std::string NameOfCentralHeader(const TAbZipDirectoryFileHeader& header) {
+  const std::string& stored = header.FileName();
+  if ((header.GeneralPurposeBitFlag & AbZipUtf8Flag) != 0 || !AreFileApisANSI()) return stored;
+  std::string unicode;
+  if (UnicodePathOf(header.ExtraField(), stored, unicode)) return unicode;
+  if (IsValidUtf8(stored)) return stored;
+  return OemToCharA(stored);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- records
@@ -280,9 +315,7 @@ bool TAbZipItem::HasDataDescriptor() const {
 
 void TAbZipItem::ReadCentral(TStream& Stream) {
   ItemInfo.ReadFrom(Stream);
-  const std::string& stored = ItemInfo.FileName();
-  const bool utf8 = (ItemInfo.GeneralPurposeBitFlag & AbZipUtf8Flag) != 0;
-  FFileName = utf8 || !AreFileApisANSI() ? stored : OemToCharA(stored);
+  FFileName = NameOfCentralHeader(ItemInfo);
   FCompressedSize = ItemInfo.CompressedSize;
   FUncompressedSize = ItemInfo.UncompressedSize;
   DiskPath = FFileName;

@@ -116,3 +116,35 @@ bool IsAscii(const std::string& text) {
   }
   return true;
 }
+
+bool IsValidUtf8(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const uint8_t lead = uint8_t(text[i]);
+    size_t length = 1;
+    uint32_t minimum = 0;
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    } else if ((lead & 0xE0) == 0xC0) {
+      length = 2, minimum = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+      length = 3, minimum = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+      length = 4, minimum = 0x10000;
+    } else {
+      return false;
+    }
+    if (i + length > text.size()) return false;
+    uint32_t code = lead & (0x7F >> length);
+    for (size_t k = 1; k < length; ++k) {
+      const uint8_t next = uint8_t(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = (code << 6) | (next & 0x3F);
+    }
+    // Overlong forms, surrogates and values past Unicode are not UTF-8.
+    if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+    i += length;
+  }
+  return true;
+}

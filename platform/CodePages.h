@@ -11,3 +11,5 @@ std::string OemToCharA(const std::string& oem);
 std::string CharToOemA(const std::string& ansi);
 // Whether every character of a UTF-8 text is ASCII.
 bool IsAscii(const std::string& text);
+// Whether the bytes are well-formed UTF-8 (no overlong forms, no surrogates).
+bool IsValidUtf8(const std::string& text);

@@ -248,18 +248,65 @@ TEST_F(ZipArchiveTest, TurkishNamesAreUtf8InBothHeadersAndPassTheTools) {
   }
 }
 
-TEST_F(ZipArchiveTest, LoadsCp857NamesWithoutTheUtf8Flag) {
-  // A name as a DOS tool writes it: "boş.txt" with ş as CP857 byte 0x9F.
-  TAbZipItem item;
-  item.SetFileName("x");
-  item.ItemInfo.SetFileName(std::string("bo\x9F.txt"));
-  TMemoryStream stream;
-  item.ItemInfo.WriteTo(stream);
-  stream.SetPosition(0);
-  TAbZipItem loaded;
-  loaded.ReadCentral(stream);
-  EXPECT_EQ(loaded.FileName(), "boş.txt");
-  EXPECT_EQ(loaded.DiskPath, "boş.txt");
+TEST_F(ZipArchiveTest, NamesWithoutTheUtf8FlagAreCp857UnlessTheyAreUtf8) {
+  // Info-ZIP's Unicode Path field: id, size, version 1, CRC-32 of the header's name, UTF-8 name.
+  const auto unicodePath = [](const std::string& headerName, const std::string& name) {
+    uint32_t crc = 0xFFFFFFFF;
+    AbCrcBuffer(crc, headerName.data(), uint16_t(headerName.size()));
+    crc ^= 0xFFFFFFFF;
+    std::string field = "\x75\x70";
+    field += char(5 + name.size()), field += '\0';
+    field += '\1';
+    for (int k = 0; k < 4; ++k) field += char(crc >> (8 * k));
+    return field + name;
+  };
+  const struct {
+    const char* Label;
+    std::string Stored;
+    std::string Extra;
+    std::string Expected;
+  } cases[] = {
+      // A DOS tool: "boş.txt" with ş as CP857 byte 0x9F.
+      {"cp857", "bo\x9F.txt", "", "boş.txt"},
+      // Info-ZIP on Linux: UTF-8 bytes, no flag.
+      {"bare utf-8", "İlaç.txt", "", "İlaç.txt"},
+      {"unicode path field", "Ila?.txt", unicodePath("Ila?.txt", "İlaç.txt"), "İlaç.txt"},
+      // A field made for another name is stale and ignored.
+      {"stale unicode path", "bo\x9F.txt", unicodePath("other", "x.txt"), "boş.txt"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Label);
+    TAbZipItem item;
+    item.SetFileName("x");
+    item.ItemInfo.SetFileName(c.Stored);
+    TMemoryStream stream;
+    item.ItemInfo.WriteTo(stream);
+    if (!c.Extra.empty()) {  // the extra field holds zero bytes: patch it in after the name
+      stream.SetPosition(30);
+      const uint16_t length = uint16_t(c.Extra.size());
+      stream.WriteBuffer(&length, 2);
+      stream.SetPosition(46 + int64_t(c.Stored.size()));
+      stream.WriteBuffer(c.Extra.data(), int32_t(c.Extra.size()));
+    }
+    stream.SetPosition(0);
+    TAbZipItem loaded;
+    loaded.ReadCentral(stream);
+    EXPECT_EQ(loaded.FileName(), c.Expected);
+    EXPECT_EQ(loaded.DiskPath, c.Expected);
+  }
+}
+
+TEST_F(ZipArchiveTest, ListsUtf8NamesInfoZipWroteWithoutTheFlag) {
+  if (!HaveTool("zip")) GTEST_SKIP() << "zip is not installed";
+  Drive.Write("src/İlaç.txt", "x");
+  std::string output;
+  ASSERT_EQ(RunCommand("cd '" + Drive.Host("src") + "' && LC_ALL=C.UTF-8 zip -q ../iz.zip İlaç.txt",
+                       output),
+            0)
+      << output;
+  auto archive = Open("iz.zip");
+  ASSERT_EQ(archive->Count(), 1);
+  EXPECT_EQ(archive->Items(0).FileName(), "İlaç.txt");
 }
 
 TEST_F(ZipArchiveTest, AddingTheSameNameTwiceReportsCode7AndKeepsOneItem) {
