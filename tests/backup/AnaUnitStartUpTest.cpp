@@ -36,7 +36,7 @@ TEST_F(WizardTest, MissingRootOrDataFolderEndsSilentlyWithoutWritingAnything) {
     std::filesystem::remove_all(Drive.Host("Zelvora"));
     for (const std::string& folder : c.folders) Drive.MakeFolder(folder);
     const std::vector<std::string> before = DriveContent(Drive);
-    Start({"7384"}, true, "press sButton2\npress sButton2\n");
+    Start({"7384"}, "recording", "press sButton2\npress sButton2\n");
     Run();
     EXPECT_TRUE(Form->Closed());
     EXPECT_TRUE(Backend->Records("show").empty());
