@@ -75,7 +75,8 @@ void TAbDfOutputWindow::PutBuffer(const void* aBuffer, int32_t aCount) {
 
 void TAbDfOutputWindow::CheckAfterPut() {
   if (FPartSize > 0 && FCurrent >= FPartSize) throw EAbPartSizedInflate();
-  if (FCurrent >= FWritePoint) WriteOut(false);
+  // A long Deflate64 match can pass the write point by more than one slide.
+  while (FCurrent >= FWritePoint) WriteOut(false);
 }
 
 uint32_t TAbDfOutputWindow::Checksum() {

@@ -114,3 +114,21 @@ TEST(DeflateEncoderRoundTrip, PasswordThroughOurDecryptingInflate) {
   EXPECT_EQ(InflateWith(packed, decoder, checksum), data);
   EXPECT_EQ(checksum, CrcOf(data));
 }
+
+// A 64 KiB match that starts just before the output window's write point
+// runs past it by more than one slide; the window must slide until it is back
+// below, or the next match writes beyond its buffer.
+TEST(DeflateEncoderRoundTrip, Deflate64LongMatchesNearTheWritePoint) {
+  for (size_t lead : {size_t(98000), size_t(98303), size_t(40000)}) {
+    SCOPED_TRACE(lead);
+    std::vector<uint8_t> data = NoiseBytes(lead, 7);
+    data.insert(data.end(), 400000, 'z');
+    TAbDeflateHelper helper;
+    helper.SetOptions(helper.Options() | dfoDeflate64);
+    helper.HistorySize = 65536;
+    const std::vector<uint8_t> packed = Compress(data, &helper);
+    uint32_t checksum = 0;
+    EXPECT_TRUE(InflateWith(packed, helper, checksum) == data);
+    EXPECT_EQ(checksum, CrcOf(data));
+  }
+}
