@@ -4,7 +4,7 @@
 //
 // Input: options byte (bit 0 Deflate64, bit 1 Adler-32, bit 2 partial size),
 // with bit 2 two bytes of partial size less one, then the compressed stream.
-#include <cstring>
+#include <algorithm>
 #include <optional>
 
 #include "archive/deflate/AbDfBase.h"
@@ -95,7 +95,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (full && part) {
       const size_t expected = std::min(size_t(limit), full->Output.size());
       FUZZ_CHECK(part->Output.size() >= expected &&
-                     std::memcmp(part->Output.data(), full->Output.data(), expected) == 0,
+                     std::equal(full->Output.begin(), full->Output.begin() + long(expected),
+                                part->Output.begin()),
                  "a partial decode differs from the start of the whole one");
     }
   }
