@@ -8,7 +8,7 @@
 #include "archive/AbSpanSt.h"
 #include "archive/AbUtils.h"
 #include "platform/FileSystem.h"
-#include "tests/platform/TempDrive.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 

@@ -9,9 +9,10 @@
 
 #include "archive/AbExcept.h"
 #include "archive/AbUtils.h"
+#include "platform/DriveMap.h"
 #include "platform/FileSystem.h"
 #include "platform/SyncObjs.h"
-#include "tests/platform/TempDrive.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "archive/AbVMStrm.h"
 #include "platform/DriveMap.h"
 #include "platform/FileSystem.h"
-#include "tests/platform/TempDrive.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 

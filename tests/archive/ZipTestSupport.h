@@ -9,33 +9,7 @@
 #include <vector>
 
 #include "archive/AbZipTyp.h"
-
-// A fresh host folder mapped as drive C: for the lifetime of the object.
-class TTempDrive {
- public:
-  TTempDrive();
-  ~TTempDrive();
-  TTempDrive(const TTempDrive&) = delete;
-  TTempDrive& operator=(const TTempDrive&) = delete;
-
-  // The host path of a path relative to the drive's root ("a/b.txt").
-  std::string Host(const std::string& relative) const;
-  // Writes a host file (folders made as needed).
-  void Write(const std::string& relative, const std::string& bytes) const;
-  std::string Read(const std::string& relative) const;
-  bool Exists(const std::string& relative) const;
-  // Names of the files directly in a folder of the drive.
-  std::vector<std::string> List(const std::string& relativeFolder) const;
-
- private:
-  std::string FRoot;
-  std::string FOldDrive;
-  bool FHadOldDrive = false;
-};
-
-// Runs a shell command; returns its exit status and puts its output in `output`.
-int RunCommand(const std::string& command, std::string& output);
-bool HaveTool(const std::string& name);
+#include "tests/support/TestSupport.h"
 
 // CRC-32 of bytes, as the headers carry it.
 uint32_t CrcOf(const std::string& bytes);

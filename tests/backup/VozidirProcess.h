@@ -19,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/platform/TempDrive.h"
+#include "tests/support/TestSupport.h"
 
 // A `net` first on the PATH that logs its arguments. The commands run
 // detached, so they may finish in any order; each line carries the id of the

@@ -13,7 +13,7 @@
 #include "platform/DateTime.h"
 #include "platform/MemTable.h"
 #include "tests/backup/VozidirProcess.h"
-#include "tests/platform/TempDrive.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "platform/Clock.h"
 #include "platform/DateTime.h"
 #include "platform/HeadlessForms.h"
-#include "tests/platform/TempDrive.h"
+#include "tests/support/TestSupport.h"
 
 // Records the run's calls; Save writes a small file at the archive's name so
 // that the second copy has something to copy. The call named `failOn` raises.

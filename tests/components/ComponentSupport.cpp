@@ -9,88 +9,7 @@
 #include <sstream>
 #include <stdexcept>
 
-TTempDrive::TTempDrive() {
-  char pattern[] = "/tmp/zipper-XXXXXX";
-  const char* made = ::mkdtemp(pattern);
-  if (made == nullptr) throw std::runtime_error("mkdtemp failed");
-  FRoot = made;
-  const char* old = std::getenv("ZELVORA_DRIVE_C");
-  FHadOldDrive = old != nullptr;
-  if (old != nullptr) FOldDrive = old;
-  ::setenv("ZELVORA_DRIVE_C", FRoot.c_str(), 1);
-}
-
-TTempDrive::~TTempDrive() {
-  std::string output;
-  RunCommand("chmod -R u+w " + ShellQuote(FRoot) + "; rm -rf " + ShellQuote(FRoot), output);
-  if (FHadOldDrive)
-    ::setenv("ZELVORA_DRIVE_C", FOldDrive.c_str(), 1);
-  else
-    ::unsetenv("ZELVORA_DRIVE_C");
-}
-
-std::string TTempDrive::Host(const std::string& relative) const {
-  return FRoot + "/" + relative;
-}
-
-void TTempDrive::Write(const std::string& relative, const std::string& bytes) const {
-  const std::string path = Host(relative);
-  std::string output;
-  RunCommand("mkdir -p \"$(dirname " + ShellQuote(path) + ")\"", output);
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(bytes.data(), std::streamsize(bytes.size()));
-}
-
-std::string TTempDrive::Read(const std::string& relative) const {
-  std::ifstream file(Host(relative), std::ios::binary);
-  std::ostringstream bytes;
-  bytes << file.rdbuf();
-  return bytes.str();
-}
-
-bool TTempDrive::Exists(const std::string& relative) const {
-  struct stat info;
-  return ::stat(Host(relative).c_str(), &info) == 0;
-}
-
-void TTempDrive::MakeFolder(const std::string& relative) const {
-  std::string output;
-  RunCommand("mkdir -p " + ShellQuote(Host(relative)), output);
-}
-
-int RunCommand(const std::string& command, std::string& output) {
-  output.clear();
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return -1;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) output.append(buffer, n);
-  const int status = ::pclose(pipe);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-bool HaveTool(const std::string& name) {
-  std::string output;
-  return RunCommand("command -v " + name, output) == 0;
-}
-
-std::string ShellQuote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) {
-    if (c == '\'')
-      quoted += "'\\''";
-    else
-      quoted += c;
-  }
-  return quoted + "'";
-}
-
 namespace {
-
-uint32_t NextRandom(uint32_t& state) {
-  state = state * 1664525u + 1013904223u;
-  return state >> 8;
-}
 
 uint16_t U16(const std::string& bytes, size_t at) {
   if (at + 2 > bytes.size()) throw std::runtime_error("record cut short");
@@ -102,23 +21,6 @@ uint32_t U32(const std::string& bytes, size_t at) {
 }
 
 }  // namespace
-
-std::string WordBytes(size_t length, uint32_t seed) {
-  static const char* const kWords[] = {"eczane ",  "ilaç ", "reçete ", "stok ",    "fatura ",
-                                       "müşteri ", "kasa ", "depo ",   "Zelvora ", "\r\n"};
-  std::string text;
-  uint32_t state = seed;
-  while (text.size() < length) text += kWords[NextRandom(state) % 10];
-  text.resize(length);
-  return text;
-}
-
-std::string NoiseBytes(size_t length, uint32_t seed) {
-  std::string bytes(length, '\0');
-  uint32_t state = seed;
-  for (char& c : bytes) c = char(NextRandom(state) & 0xFF);
-  return bytes;
-}
 
 std::vector<TRecordedEntry> ReadEntries(const std::string& hostArchive) {
   std::ifstream file(hostArchive, std::ios::binary);

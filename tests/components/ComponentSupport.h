@@ -6,38 +6,7 @@
 #include <string>
 #include <vector>
 
-// A fresh host folder mapped as drive C: for the lifetime of the object.
-class TTempDrive {
- public:
-  TTempDrive();
-  ~TTempDrive();
-  TTempDrive(const TTempDrive&) = delete;
-  TTempDrive& operator=(const TTempDrive&) = delete;
-
-  // The host path of a path relative to the drive's root ("a/b.txt").
-  std::string Host(const std::string& relative) const;
-  // Writes a host file (folders made as needed).
-  void Write(const std::string& relative, const std::string& bytes) const;
-  std::string Read(const std::string& relative) const;
-  bool Exists(const std::string& relative) const;
-  void MakeFolder(const std::string& relative) const;
-
- private:
-  std::string FRoot;
-  std::string FOldDrive;
-  bool FHadOldDrive = false;
-};
-
-// Runs a shell command; returns its exit status and puts its output in `output`.
-int RunCommand(const std::string& command, std::string& output);
-bool HaveTool(const std::string& name);
-// The text quoted for a POSIX shell.
-std::string ShellQuote(const std::string& text);
-
-// Bytes made from a fixed seed: `length` bytes of words (compressible) or of
-// noise (incompressible).
-std::string WordBytes(size_t length, uint32_t seed);
-std::string NoiseBytes(size_t length, uint32_t seed);
+#include "tests/support/TestSupport.h"
 
 // One entry as the archive file holds it.
 struct TRecordedEntry {

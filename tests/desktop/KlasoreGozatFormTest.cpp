@@ -6,7 +6,7 @@
 
 #include "desktop/KlasoreGozatFormUnit.h"
 #include "platform/HeadlessForms.h"
-#include "tests/platform/TempDrive.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/DriveMap.h"
-#include "tests/platform/TempDrive.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 

@@ -9,11 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/DriveMap.h"
 #include "platform/Classes.h"
 #include "platform/DateTime.h"
 #include "platform/FileSystem.h"
 #include "platform/SysUtils.h"
-#include "tests/platform/TempDrive.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 

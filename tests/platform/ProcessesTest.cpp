@@ -10,7 +10,7 @@
 #include <string>
 
 #include "platform/Processes.h"
-#include "tests/platform/TempDrive.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 

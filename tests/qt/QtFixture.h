@@ -28,7 +28,7 @@
 #include "platform/Clock.h"
 #include "platform/DateTime.h"
 #include "platform/qt/QtBackend.h"
-#include "tests/platform/TempDrive.h"
+#include "tests/support/TestSupport.h"
 
 // Where the tests leave their screenshots: $ZELVORA_SCREENSHOT_DIR, else
 // "screenshots" in the working directory.

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/ui/WindowSystem.h"
-#include "tests/platform/TempDrive.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "platform/DateTime.h"
 #include "platform/HeadlessForms.h"
 #include "restore/AnaUnit.h"
-#include "tests/platform/TempDrive.h"
+#include "tests/support/TestSupport.h"
 
 class RestoreTest : public ::testing::Test {
  protected:

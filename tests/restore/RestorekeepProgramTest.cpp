@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "tests/backup/VozidirProcess.h"
-#include "tests/platform/TempDrive.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 

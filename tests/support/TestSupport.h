@@ -1,0 +1,47 @@
+// What the test suites share: a temporary drive C:, running the oracle tools,
+// and test bytes made from a fixed seed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A fresh host folder mapped as drive C: for the lifetime of the object; the
+// current directory and the old mapping come back afterwards.
+class TTempDrive {
+ public:
+  TTempDrive();
+  ~TTempDrive();
+  TTempDrive(const TTempDrive&) = delete;
+  TTempDrive& operator=(const TTempDrive&) = delete;
+
+  const std::string& Root() const { return FRoot; }
+  // The host path of a path relative to the drive's root ("Zelvora/Data/x.mdf").
+  std::string Host(const std::string& relative) const;
+  void MakeFolder(const std::string& relative) const;
+  // Writes a host file, making its folders as needed.
+  void Write(const std::string& relative, const std::string& bytes) const;
+  std::string Read(const std::string& relative) const;
+  bool Exists(const std::string& relative) const;
+  // Names in a folder of the drive, sorted.
+  std::vector<std::string> List(const std::string& relativeFolder) const;
+
+ private:
+  std::string FRoot;
+  std::string FOldDrive;
+  bool FHadOldDrive = false;
+  std::string FOldCurrent;
+};
+
+// Runs a shell command; returns its exit status and puts its output (stdout
+// and stderr) in `output`.
+int RunCommand(const std::string& command, std::string& output);
+bool HaveTool(const std::string& name);
+// The text quoted for a POSIX shell.
+std::string ShellQuote(const std::string& text);
+// The whole content of a host file (empty when it cannot be read).
+std::string ReadHostFile(const std::string& path);
+
+// Bytes made from a fixed seed: words (compressible text) or noise.
+std::string WordBytes(size_t length, uint32_t seed);
+std::string NoiseBytes(size_t length, uint32_t seed);
