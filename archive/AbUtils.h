@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -24,6 +25,9 @@ extern const std::array<uint32_t, 256> AbCrc32Table;
 uint32_t AbCrcByte(uint8_t value, uint32_t crc);
 // Applies the step to `length` bytes of `buffer` and stores the result in `crc`.
 void AbCrcBuffer(uint32_t& crc, const void* buffer, uint16_t length);
+// The same steps over a buffer of any length, returning the new value: what
+// every bulk checksum of the coders and the zipper goes through.
+uint32_t AbCrcUpdate(uint32_t crc, const void* buffer, size_t length);
 
 // ------------------------------------------------------- MS-DOS date, time
 // A DOS date-time travels as one 32-bit value: date word in the high 16 bits,

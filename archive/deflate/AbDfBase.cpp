@@ -93,10 +93,7 @@ void TAbDeflateHelper::SetOptions(uint32_t aValue) {
 // ------------------------------------------------------------ checksums
 
 uint32_t UpdateCrc32(uint32_t aCurCrc, const void* aBuffer, int32_t aCount) {
-  const auto* bytes = static_cast<const uint8_t*>(aBuffer);
-  for (int32_t i = 0; i < aCount; ++i)
-    aCurCrc = AbCrc32Table[(aCurCrc ^ bytes[i]) & 0xFF] ^ (aCurCrc >> 8);
-  return aCurCrc;
+  return aCount > 0 ? AbCrcUpdate(aCurCrc, aBuffer, size_t(aCount)) : aCurCrc;
 }
 
 uint32_t UpdateAdler32(uint32_t aCurAdler, const void* aBuffer, int32_t aCount) {
