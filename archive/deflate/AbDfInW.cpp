@@ -153,9 +153,15 @@ int32_t TAbDfInputWindow::MatchLength(const uint8_t* aCandidate, const uint8_t* 
 bool TAbDfInputWindow::SearchMatch(int32_t aGoodEnoughLength, TAbDfMatch& aMatch,
                                    const TAbDfMatch& aPrevMatch) {
   EnterPositions(FCurrentOfs, 1);
-  int32_t candidate = FChain[size_t(FCurrentOfs & FWinMask)];
+  const int32_t* chain = FChain.data();
+  const int32_t winMask = FWinMask;
+  const int32_t windowStart = FWindowStartOfs;
+  const int32_t currentOfs = FCurrentOfs;
+  // Offsets are turned into addresses against the buffer's start.
+  const uint8_t* base = FBuffer.data() - FBufferOfs;
+  int32_t candidate = chain[currentOfs & winMask];
 
-  const uint8_t* current = At(FCurrentOfs);
+  const uint8_t* current = base + currentOfs;
   const int32_t limit = std::min(LookAhead(), FMaxMatch);
   const int32_t good = std::min(aGoodEnoughLength, limit);
   const int32_t held = aPrevMatch.Length;
@@ -168,13 +174,16 @@ bool TAbDfInputWindow::SearchMatch(int32_t aGoodEnoughLength, TAbDfMatch& aMatch
   uint16_t last = Word(current + best - 1);
   int32_t stepsLeft = best < good ? FChainLimit : FChainLimit / 4;
   int32_t distance = 0;
-  while (candidate != kNone && candidate >= FWindowStartOfs && candidate < FCurrentOfs) {
-    const uint8_t* bytes = At(candidate);
-    if (Word(bytes) == first && Word(bytes + best - 1) == last) {
+  // kNone lies below every window start.
+  while (candidate >= windowStart && candidate < currentOfs) {
+    const uint8_t* bytes = base + candidate;
+    // The link is needed next whatever this candidate gives; ask for it early.
+    const int32_t next = chain[candidate & winMask];
+    if (((Word(bytes) ^ first) | (Word(bytes + best - 1) ^ last)) == 0) {
       const int32_t length = MatchLength(bytes, current, limit);
       if (length > best) {
         best = length;
-        distance = FCurrentOfs - candidate;
+        distance = currentOfs - candidate;
         if (best >= good) break;
         last = Word(current + best - 1);
       }
@@ -182,7 +191,6 @@ bool TAbDfInputWindow::SearchMatch(int32_t aGoodEnoughLength, TAbDfMatch& aMatch
     if (--stepsLeft <= 0) break;
     // Links only ever point back; one that does not is a slot reused by the
     // position a whole window later, the current one.
-    const int32_t next = FChain[size_t(candidate & FWinMask)];
     if (next >= candidate) break;
     candidate = next;
   }
