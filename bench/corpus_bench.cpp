@@ -7,7 +7,7 @@
 // copy takes. Throughput is MB of uncompressed data per CPU second. Prints
 // figures, checks nothing but that every round trip gives the data back.
 //
-// Usage: corpus_bench CORPUS_FOLDER [--no-tools] [--levels LETTERS]
+// Usage: corpus_bench CORPUS_FOLDER [--no-tools] [--no-zlib-levels] [--levels LETTERS]
 // (bench/run_corpus_bench.sh makes the corpus and runs this).
 #include <fcntl.h>
 #include <spawn.h>
@@ -271,7 +271,7 @@ double TimeFiles(const TGroup& aGroup, const std::function<void(size_t, const TF
   return CpuSeconds() - start;
 }
 
-TMeasures BenchGroup(const TGroup& aGroup, const std::string& aLevels) {
+TMeasures BenchGroup(const TGroup& aGroup, const std::string& aLevels, bool aPeerLevels) {
   TMeasures result;
   std::vector<std::vector<uint8_t>> scratch(aGroup.Files.size());
   // Ours beside the zlib level of about the same effort.
@@ -288,6 +288,7 @@ TMeasures BenchGroup(const TGroup& aGroup, const std::string& aLevels) {
     result.push_back(m);
   }
   for (int level : {1, 6, 9}) {
+    if (!aPeerLevels) break;
     TMeasure m{"zlib " + std::to_string(level), 0, 0, ""};
     m.Seconds = TimeFiles(aGroup, [&](size_t i, const TFile& f) {
       m.Size += int64_t(ZlibDeflate(f.Bytes, level, scratch[i]));
@@ -489,15 +490,19 @@ void PrintTools(const TToolFigures& t, const std::vector<TFile>& aFiles, int64_t
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: corpus_bench CORPUS_FOLDER [--no-tools] [--levels LETTERS]\n");
+    std::fprintf(
+        stderr,
+        "usage: corpus_bench CORPUS_FOLDER [--no-tools] [--no-zlib-levels] [--levels LETTERS]\n");
     return 2;
   }
   const fs::path corpus = fs::absolute(argv[1]);
   bool tools = true;
+  bool peerLevels = true;
   std::string levels = "sfnx";
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--no-tools") tools = false;
+    if (arg == "--no-zlib-levels") peerLevels = false;
     if (arg == "--levels" && i + 1 < argc) levels = argv[++i];
   }
   const std::string work =
@@ -511,7 +516,7 @@ int main(int argc, char** argv) {
   TMeasures whole;
   int64_t total = 0;
   for (const TGroup& group : groups) {
-    const TMeasures measures = BenchGroup(group, levels);
+    const TMeasures measures = BenchGroup(group, levels, peerLevels);
     PrintMeasures(group.Name + ": " + std::to_string(group.Files.size()) + " files", measures,
                   group.Size);
     if (whole.empty())
