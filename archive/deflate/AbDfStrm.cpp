@@ -446,6 +446,14 @@ void TAbDfInBitStream::CheckConsumed(const char* aWhere) const {
                                   "]");
 }
 
+void TAbDfInBitStream::Refill() {
+  while (FBitsLeft <= 32) {
+    if (Unread() < 4 && !ibsFillBuffer()) return;
+    FBitBuffer |= uint64_t(NextWord(true)) << FBitsLeft;
+    FBitsLeft += 32;
+  }
+}
+
 void TAbDfInBitStream::AlignToByte() {
   const int32_t drop = FBitsLeft % 8;
   FBitBuffer >>= drop;
@@ -454,10 +462,9 @@ void TAbDfInBitStream::AlignToByte() {
 
 bool TAbDfInBitStream::ReadBit() {
   if (FBitsLeft == 0) {
-    if (Unread() < 4 && !ibsFillBuffer())
+    Refill();
+    if (FBitsLeft == 0)
       throw EAbInternalInflateError("no more compressed data in stream [TAbDfInBitStream.ReadBit]");
-    FBitBuffer = NextWord(true);
-    FBitsLeft = 32;
   }
   const bool bit = (FBitBuffer & 1) != 0;
   FBitBuffer >>= 1;
@@ -470,52 +477,33 @@ uint32_t TAbDfInBitStream::ReadBits(int32_t aCount) {
   if (aCount < 1 || aCount > 16)
     throw EAbInternalInflateError(
         "count of bits must be between 1 and 16 inclusive [TAbDfInBitStream.ReadBits]");
-  uint32_t value;
-  if (FBitsLeft >= aCount) {
-    value = FBitBuffer & Mask(aCount);
-    FBitBuffer >>= aCount;
-    FBitsLeft -= aCount;
-  } else {
-    if (Unread() < 4 && !ibsFillBuffer())
+  if (FBitsLeft < aCount) {
+    Refill();
+    if (FBitsLeft < aCount)
       throw EAbInternalInflateError(
           "no more compressed data in stream [TAbDfInBitStream.ReadBits]");
-    const uint32_t word = NextWord(true);
-    const int32_t fromWord = aCount - FBitsLeft;
-    value = FBitBuffer | (word & Mask(fromWord)) << FBitsLeft;
-    FBitBuffer = word >> fromWord;
-    FBitsLeft += 32 - aCount;
   }
+  const uint32_t value = uint32_t(FBitBuffer & Mask(aCount));
+  FBitBuffer >>= aCount;
+  FBitsLeft -= aCount;
   CheckConsumed("TAbDfInBitStream.ReadBits");
   return value;
 }
 
-uint32_t TAbDfInBitStream::PeekBits(int32_t aCount) {
-  ZASSERT(aCount >= 0 && aCount <= 32,
-          "TAbDfInBitStream.PeekBits: count of bits must be between 1 and 32 inclusive");
-  FPeekCount = aCount;
-  if (FBitsLeft >= aCount) return FBitBuffer & Mask(aCount);
-  uint32_t word = 0;
-  if (Unread() >= 4 || ibsFillBuffer()) word = NextWord(false);
-  return FBitBuffer | (word & Mask(aCount - FBitsLeft)) << FBitsLeft;
-}
-
-void TAbDfInBitStream::DiscardBits(int32_t aCount) {
+void TAbDfInBitStream::DiscardBitsSlowly(int32_t aCount) {
   if (aCount < 1 || aCount > 32)
     throw EAbInternalInflateError(
         "count of bits must be between 1 and 32 inclusive [TAbDfInBitStream.DiscardBits]");
   ZASSERT(aCount <= FPeekCount, "TAbDfInBitStream.DiscardBits: discarding more bits than peeked");
   FPeekCount = 0;
-  if (FBitsLeft >= aCount) {
-    FBitBuffer = ShiftRight(FBitBuffer, aCount);
-    FBitsLeft -= aCount;
-  } else {
-    if (Unread() < 4 && !ibsFillBuffer())
+  if (FBitsLeft < aCount) {
+    Refill();
+    if (FBitsLeft < aCount)
       throw EAbInternalInflateError(
           "no more compressed data in stream [TAbDfInBitStream.DiscardBits]");
-    const uint32_t word = NextWord(true);
-    FBitBuffer = ShiftRight(word, aCount - FBitsLeft);
-    FBitsLeft += 32 - aCount;
   }
+  FBitBuffer >>= aCount;
+  FBitsLeft -= aCount;
   CheckConsumed("TAbDfInBitStream.DiscardBits");
 }
 
@@ -526,7 +514,7 @@ void TAbDfInBitStream::ReadBuffer(void* aBuffer, int32_t aCount) {
   auto* out = static_cast<uint8_t*>(aBuffer);
   while (aCount > 0 && FBitsLeft > 0) {
     *out++ = uint8_t(FBitBuffer);
-    FBitBuffer = ShiftRight(FBitBuffer, 8);
+    FBitBuffer >>= 8;
     FBitsLeft -= 8;
     --aCount;
     CheckConsumed(kWhere);
@@ -546,8 +534,7 @@ void TAbDfInBitStream::ReadBuffer(void* aBuffer, int32_t aCount) {
     out += n;
     aCount -= n;
   }
-  FBitBuffer = 0;
-  FBitsLeft = 0;
+  // Bytes still in the bit buffer (a short read) stay there, aligned.
 }
 
 void TAbDfInBitStream::Finish() {

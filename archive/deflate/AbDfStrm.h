@@ -155,9 +155,24 @@ class TAbDfInBitStream {
   // 1..16 bits.
   uint32_t ReadBits(int32_t aCount);
   // The next `aCount` (0..32) bits without consuming them.
-  uint32_t PeekBits(int32_t aCount);
+  uint32_t PeekBits(int32_t aCount) {
+    ZASSERT(aCount >= 0 && aCount <= 32,
+            "TAbDfInBitStream.PeekBits: count of bits must be between 1 and 32 inclusive");
+    FPeekCount = aCount;
+    if (FBitsLeft < aCount) Refill();
+    return uint32_t(FBitBuffer & ((uint64_t(1) << aCount) - 1));
+  }
   // Consumes `aCount` (1..32) bits, no more than the last peek showed.
-  void DiscardBits(int32_t aCount);
+  void DiscardBits(int32_t aCount) {
+    if (aCount < 1 || aCount > 32 || aCount > FBitsLeft || FFillerCount > 0) {
+      DiscardBitsSlowly(aCount);
+      return;
+    }
+    ZASSERT(aCount <= FPeekCount, "TAbDfInBitStream.DiscardBits: discarding more bits than peeked");
+    FPeekCount = 0;
+    FBitBuffer >>= aCount;
+    FBitsLeft -= aCount;
+  }
   // Byte-aligned read of exactly `aCount` bytes.
   void ReadBuffer(void* aBuffer, int32_t aCount);
   // Seeks the source to the first byte not consumed; the bit stream is then
@@ -166,12 +181,17 @@ class TAbDfInBitStream {
 
  private:
   bool ibsFillBuffer();
+  // Moves whole words into the bit buffer until it holds more than 32 bits
+  // or the source is exhausted.
+  void Refill();
+  void DiscardBitsSlowly(int32_t aCount);
   uint32_t NextWord(bool aMove);
   int32_t Unread() const { return FBufEnd - FBufPos; }
   // Raises the end-of-data error when more bits were consumed than the source had.
   void CheckConsumed(const char* aWhere) const;
 
-  uint32_t FBitBuffer = 0;
+  // Up to 64 bits: the next bit is bit 0.
+  uint64_t FBitBuffer = 0;
   int32_t FBitsLeft = 0;
   int32_t FBufEnd = 0;
   std::unique_ptr<uint8_t[]> FBuffer;
