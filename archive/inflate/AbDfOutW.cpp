@@ -13,6 +13,15 @@ constexpr int32_t kDeflate64WritePoint = 98304;
 // the 64 KiB one might expect).
 constexpr int32_t kDeflateRoom = 258;
 constexpr int32_t kDeflate64Room = 65538;
+// Matches are copied eight bytes at a time and may write up to seven bytes
+// past their end.
+constexpr int32_t kCopySlack = 8;
+
+void Copy8(uint8_t* aTo, const uint8_t* aFrom) {
+  uint64_t chunk;
+  std::memcpy(&chunk, aFrom, sizeof(chunk));
+  std::memcpy(aTo, &chunk, sizeof(chunk));
+}
 
 }  // namespace
 
@@ -26,8 +35,9 @@ TAbDfOutputWindow::TAbDfOutputWindow(TStream* aStream, TAbLogger* aLog, bool aTe
       FWritePoint(aUseDeflate64 ? kDeflate64WritePoint : kDeflateWritePoint),
       FRoom(aUseDeflate64 ? kDeflate64Room : kDeflateRoom) {
   ZASSERT(aTestOnly || aStream != nullptr, "TAbDfOutputWindow.Create: a destination is needed");
-  FBuffer = std::make_unique<uint8_t[]>(size_t(FWritePoint + FRoom));
+  FBuffer = std::make_unique<uint8_t[]>(size_t(FWritePoint + FRoom + kCopySlack));
   FPartSize = std::clamp(aPartialSize, 0, FWritePoint);
+  FCheckPoint = FPartSize > 0 ? FPartSize : FWritePoint;
 }
 
 TAbDfOutputWindow::~TAbDfOutputWindow() {
@@ -35,11 +45,6 @@ TAbDfOutputWindow::~TAbDfOutputWindow() {
     Finish();
   } catch (const std::exception&) {
   }
-}
-
-void TAbDfOutputWindow::PutLiteral(uint8_t aCh) {
-  FBuffer[size_t(FCurrent++)] = aCh;
-  CheckAfterPut();
 }
 
 void TAbDfOutputWindow::PutMatch(int32_t aLength, int32_t aDistance) {
@@ -50,14 +55,17 @@ void TAbDfOutputWindow::PutMatch(int32_t aLength, int32_t aDistance) {
   ZASSERT(aLength >= 0 && aLength <= FRoom, "TAbDfOutputWindow.PutMatch: length out of range");
   uint8_t* to = FBuffer.get() + FCurrent;
   const uint8_t* from = to - aDistance;
-  if (aDistance < aLength) {
+  if (aDistance >= 8) {
+    // Each chunk reads only bytes already final: at least eight back.
+    for (int32_t i = 0; i < aLength; i += 8) Copy8(to + i, from + i);
+  } else if (aDistance == 1) {
+    std::memset(to, from[0], size_t(aLength));
+  } else {
     // Overlapping: each byte may be one this copy has just written.
     for (int32_t i = 0; i < aLength; ++i) to[i] = from[i];
-  } else {
-    std::memcpy(to, from, size_t(aLength));
   }
   FCurrent += aLength;
-  CheckAfterPut();
+  if (FCurrent >= FCheckPoint) CheckAfterPut();
 }
 
 void TAbDfOutputWindow::PutBuffer(const void* aBuffer, int32_t aCount) {

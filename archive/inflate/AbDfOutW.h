@@ -23,7 +23,10 @@ class TAbDfOutputWindow {
   TAbDfOutputWindow(const TAbDfOutputWindow&) = delete;
   TAbDfOutputWindow& operator=(const TAbDfOutputWindow&) = delete;
 
-  void PutLiteral(uint8_t aCh);
+  void PutLiteral(uint8_t aCh) {
+    FBuffer[size_t(FCurrent++)] = aCh;
+    if (FCurrent >= FCheckPoint) CheckAfterPut();
+  }
   // Copies `aLength` bytes from `aDistance` back; a distance reaching before
   // the first byte decoded (or beyond the history kept) is corrupt data
   // (EAbInternalInflateError).
@@ -54,4 +57,7 @@ class TAbDfOutputWindow {
   bool FUseCrc32;
   int32_t FWritePoint;
   int32_t FRoom;  // bytes behind the write point for the longest match
+  // Where a put must look at the partial size or the write point: the lower
+  // of the two.
+  int32_t FCheckPoint;
 };
