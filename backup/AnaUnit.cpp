@@ -1,5 +1,6 @@
 #include "backup/AnaUnit.h"
 
+#include "desktop/ArchiveVerifyUnit.h"
 #include "desktop/KillProcessUnit.h"
 #include "platform/Clock.h"
 #include "platform/DateTime.h"
@@ -162,9 +163,24 @@ void TAnaForm::FormCreate() {
     Close();  // before the window is first shown: nothing appears
     return;
   }
-  CreateBackupFolderIfMissing();
-  LoadOrCreateSettings();
-  if (!FArgs.empty() && FArgs[0] == kUnattended) FTimer1.SetEnabled(true);
+  try {
+    CreateBackupFolderIfMissing();
+    LoadOrCreateSettings();
+  } catch (const std::exception& e) {
+    StartUpFailed(e);
+    return;
+  }
+  if (Unattended()) FTimer1.SetEnabled(true);
+}
+
+void TAnaForm::StartUpFailed(const std::exception& e) {
+  TRunLogStep(kBackupLogFile, "start-up").Failed(e.what());
+  if (!Unattended()) throw;
+  // A window left open in an empty room helps nobody: the box is answered
+  // (headless: printed), then the scheduler sees the status.
+  FExitCode = kExitStartUpFailed;
+  Application().ShowException(e);
+  Close();
 }
 
 void TAnaForm::LoadOrCreateSettings() {
@@ -211,13 +227,21 @@ void TAnaForm::sButton3Click() {
 
 void TAnaForm::Timer1Timer() {
   FTimer1.SetEnabled(false);
-  Press("sButton2");
-  Application().ProcessMessages();
-  Application().Sleep(kShortPause);
-  Press("sButton2");
-  Application().ProcessMessages();
-  Application().Sleep(kShortPause);
-  Press("sButton2");
+  try {
+    Press("sButton2");
+    Application().ProcessMessages();
+    Application().Sleep(kShortPause);
+    Press("sButton2");
+    Application().ProcessMessages();
+    Application().Sleep(kShortPause);
+    Press("sButton2");
+  } catch (const std::exception& e) {
+    // Nobody is there to press "Son": the box, then the end, with a status
+    // the scheduler sees.
+    FExitCode = kExitBackupFailed;
+    Application().ShowException(e);
+    Close();
+  }
 }
 
 void TAnaForm::ZipArchiveSaveProgress(uint8_t /*progress*/) {
@@ -236,24 +260,43 @@ void TAnaForm::StopSuiteProcesses() {
 
 void TAnaForm::RunBackup() {
   const std::string backupFolder = Caption("sEdit1");
+  TRunLogStep backup(kBackupLogFile, "backup");
   std::string archiveName;
   try {
-    archiveName = WriteArchive(backupFolder);
+    archiveName = WriteArchive(backupFolder, backup.Entry());
   } catch (...) {
+    backup.Failed(CurrentExceptionText());
     // Nothing was restored: the pharmacy must not be left without its
     // database, nor the user without a way out of the window.
     if (FServiceStopped) StartService();
     ShowSonButton();
     throw;
   }
+  backup.Succeeded();
   ShowFinalPage();
+  TRunLogStep copy(kBackupLogFile, "second copy");
   const int copyError = MakeSecondCopy(archiveName, backupFolder + "\\" + archiveName);
-  RecordBackupDate();
+  LogSecondCopy(copy, copyError);
+  try {
+    RecordBackupDate();
+  } catch (...) {
+    TRunLogStep(kBackupLogFile, "backup date").Failed(CurrentExceptionText());
+    throw;
+  }
   // A silent failure would leave the pharmacy believing it has a copy.
   if (copyError != 0) throw EInOutError(copyError, SysErrorMessage(copyError));
+  if (FSecondCopyFailure) std::rethrow_exception(FSecondCopyFailure);
 }
 
-std::string TAnaForm::WriteArchive(const std::string& backupFolder) {
+std::string TAnaForm::WriteArchive(const std::string& backupFolder, TRunLogEntry& run) {
+  // Measured before anything is stopped: a full drive must cost nothing.
+  const std::vector<TSuiteDataFile> sizes = SuiteDataFileSizes();
+  run.Files = int(sizes.size());
+  run.Bytes = 0;
+  for (const TSuiteDataFile& file : sizes) run.Bytes += file.Size;
+  run.Archive = backupFolder + "\\" + ArchiveName();
+  CheckBackupSpace(backupFolder, sizes, FFreeSpace);
+
   StopSuiteProcesses();
   StopSuiteProcesses();
   SetVisible("sButton1", false);
@@ -265,7 +308,10 @@ std::string TAnaForm::WriteArchive(const std::string& backupFolder) {
   SetGaugeMax("sGauge1", int(files.size()));
   SetGaugePosition("sGauge1", 0);
   const std::string archiveName = ArchiveName();
-  FZip->SetFileName(backupFolder + "\\" + archiveName);
+  const std::string archivePath = backupFolder + "\\" + archiveName;
+  run.Archive = archivePath;
+  run.Files = int(files.size());
+  FZip->SetFileName(archivePath);
   FZip->SetPassword(kPassword);
 
   StopService();
@@ -278,6 +324,10 @@ std::string TAnaForm::WriteArchive(const std::string& backupFolder) {
   SetVisible("AbMeter1", true);
   FZip->Save();
   FZip->CloseFile();
+  if (OnArchiveClosed) OnArchiveClosed(archivePath);
+  // Read back while the service is still stopped: a backup that cannot be
+  // restored must fail here, not on the day it is needed.
+  VerifySuiteArchive(archivePath, &FAbVCLMeterLink1);
   StartService();
   return archiveName;
 }
@@ -309,6 +359,9 @@ void TAnaForm::ShowFinalPage() {
 }
 
 int TAnaForm::MakeSecondCopy(const std::string& archiveName, const std::string& archivePath) {
+  FSecondCopyPath.clear();
+  FSecondCopyEntries = -1;
+  FSecondCopyFailure = nullptr;
   if (!FYedekDB.Active()) return 0;
   const TField& enabled = FYedekDB.FieldByName("ikinci");
   if (enabled.AsString().empty() || !enabled.AsBoolean()) return 0;
@@ -319,18 +372,45 @@ int TAnaForm::MakeSecondCopy(const std::string& archiveName, const std::string& 
   SetVisible("sPanel4", true);
   Application().ProcessMessages();
   Application().Sleep(kShortPause);
+  FSecondCopyPath = folder + "\\" + archiveName;
   const bool cancel = false;
   const bool copied = CopyFileExA(
-      archivePath, folder + "\\" + archiveName,
+      archivePath, FSecondCopyPath,
       [this](int64_t, int64_t) {
         Application().ProcessMessages();
         return uint32_t(PROGRESS_CONTINUE);
       },
       &cancel, 0);
   const int error = copied ? 0 : GetLastError();
+  if (copied) {
+    try {
+      FSecondCopyEntries = VerifySuiteCopy(archivePath, FSecondCopyPath, &FAbVCLMeterLink1);
+    } catch (...) {
+      FSecondCopyFailure = std::current_exception();
+    }
+  }
   SetVisible("sPanel4", false);
   Application().ProcessMessages();
   return error;
+}
+
+void TAnaForm::LogSecondCopy(TRunLogStep& step, int copyError) {
+  if (FSecondCopyPath.empty()) return;
+  step.Entry().Archive = FSecondCopyPath;
+  step.Entry().Files = FSecondCopyEntries;
+  if (copyError != 0) {
+    step.Failed(SysErrorMessage(copyError));
+    return;
+  }
+  if (FSecondCopyFailure) {
+    try {
+      std::rethrow_exception(FSecondCopyFailure);
+    } catch (...) {
+      step.Failed(CurrentExceptionText());
+    }
+    return;
+  }
+  step.Succeeded();
 }
 
 void TAnaForm::RecordBackupDate() {

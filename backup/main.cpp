@@ -1,5 +1,6 @@
 // Vozidir: the backup program. Started with the first argument "7384" it runs
-// the whole wizard unattended and closes.
+// the whole wizard unattended and closes; its exit status then tells the
+// scheduler how the night went (0 done, 1 failed backup, 2 failed start-up).
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -31,6 +32,7 @@ int main(int argc, char** argv) {
                 std::make_unique<TAbSuiteZipper>());
   picker.Create();
   application.Run();
+  const int exitCode = form.ExitCode();
   SetClock(nullptr);
-  return 0;
+  return exitCode;
 }

@@ -168,25 +168,42 @@ TEST_F(WizardTest, ExistingSettingsAreLoadedAndLeftUntouched) {
   EXPECT_EQ(Drive.Read("Zelvora/Vozidir.zvr"), before);
 }
 
+// Interactive, the window opens normally after the box; unattended, nobody
+// would close it: the box, then the end with the start-up status.
 TEST_F(WizardTest, AnUnreadableSettingsFileGoesToTheErrorBoxAndDisarmsTheTimer) {
-  MakeSuiteFolders();
-  Drive.Write("Zelvora/Vozidir.zvr", "not a table");
-  Start({"7384"});
-  EXPECT_EQ(MessageBoxes(), std::vector<std::string>{"Zelvora Yedek|stop|Invalid stream format."});
-  EXPECT_FALSE(Form->Timer1().Enabled());
-  EXPECT_EQ(Drive.Read("Zelvora/Vozidir.zvr"), "not a table");
-  EXPECT_FALSE(Form->Closed());  // the window opens normally
-  Run();
-  EXPECT_EQ(Backend->Records("show").size(), 1u);
+  for (const bool unattended : {false, true}) {
+    SCOPED_TRACE(unattended ? "unattended" : "interactive");
+    MakeSuiteFolders();
+    Drive.Write("Zelvora/Vozidir.zvr", "not a table");
+    Start(unattended ? std::vector<std::string>{"7384"} : std::vector<std::string>{});
+    EXPECT_EQ(MessageBoxes(),
+              std::vector<std::string>{"Zelvora Yedek|stop|Invalid stream format."});
+    EXPECT_FALSE(Form->Timer1().Enabled());
+    EXPECT_EQ(Drive.Read("Zelvora/Vozidir.zvr"), "not a table");
+    EXPECT_EQ(Form->Closed(), unattended);
+    Run();
+    EXPECT_EQ(Backend->Records("show").size(), unattended ? 0u : 1u);
+    EXPECT_EQ(Form->ExitCode(), unattended ? TAnaForm::kExitStartUpFailed : TAnaForm::kExitOk);
+    EXPECT_NE(Drive.Read("Zelvora/Vozidir.log")
+                  .find(" start-up duration=0.000s result=FAILED "
+                        "error=\"Invalid stream format\"\r\n"),
+              std::string::npos)
+        << Drive.Read("Zelvora/Vozidir.log");
+    std::filesystem::remove(Drive.Host("Zelvora/Vozidir.log"));
+  }
 }
 
 TEST_F(WizardTest, ABackupFolderThatCannotBeCreatedGoesToTheErrorBox) {
-  Drive.MakeFolder("Zelvora/Data");
-  Drive.Write("Zelvora/Yedek", "a file in the way");
-  Start({"7384"});
-  EXPECT_EQ(MessageBoxes(), std::vector<std::string>{"Zelvora Yedek|stop|I/O error 183."});
-  EXPECT_FALSE(Form->YedekDB().Active());  // steps 5 and 6 did not run
-  EXPECT_FALSE(Form->Timer1().Enabled());
-  EXPECT_FALSE(std::filesystem::exists(Drive.Host("Zelvora/Vozidir.zvr")));
-  EXPECT_FALSE(Form->Closed());
+  for (const bool unattended : {false, true}) {
+    SCOPED_TRACE(unattended ? "unattended" : "interactive");
+    Drive.MakeFolder("Zelvora/Data");
+    Drive.Write("Zelvora/Yedek", "a file in the way");
+    Start(unattended ? std::vector<std::string>{"7384"} : std::vector<std::string>{});
+    EXPECT_EQ(MessageBoxes(), std::vector<std::string>{"Zelvora Yedek|stop|I/O error 183."});
+    EXPECT_FALSE(Form->YedekDB().Active());  // steps 5 and 6 did not run
+    EXPECT_FALSE(Form->Timer1().Enabled());
+    EXPECT_FALSE(std::filesystem::exists(Drive.Host("Zelvora/Vozidir.zvr")));
+    EXPECT_EQ(Form->Closed(), unattended);
+    EXPECT_EQ(Form->ExitCode(), unattended ? TAnaForm::kExitStartUpFailed : TAnaForm::kExitOk);
+  }
 }

@@ -19,8 +19,9 @@
 #include "platform/HeadlessForms.h"
 #include "tests/support/TestSupport.h"
 
-// Records the run's calls; Save writes a small file at the archive's name so
-// that the second copy has something to copy. The call named `failOn` raises.
+// Records the run's calls; Save writes an empty archive (its end record) at
+// the archive's name, which the run's verification reads back and the second
+// copy copies. The call named `failOn` raises.
 class TRecordingZipper : public TSuiteZipper {
  public:
   TRecordingZipper(std::vector<std::string>& log, std::string failOn)
@@ -38,7 +39,8 @@ class TRecordingZipper : public TSuiteZipper {
     FLog.push_back("Save");
     FailIf("Save");
     TFileStream file(FFileName, 0xFFFF);
-    file.WriteBuffer("PK\5\6", 4);
+    const std::string endRecord = std::string("PK\5\6") + std::string(18, '\0');
+    file.WriteBuffer(endRecord.data(), int64_t(endRecord.size()));
     if (OnArchiveSaveProgress) OnArchiveSaveProgress(100);
   }
   void CloseFile() override { FLog.push_back("CloseFile"); }

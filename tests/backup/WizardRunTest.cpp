@@ -172,21 +172,34 @@ TEST_F(WizardTest, UnattendedRunPressesThreeTimesAndCloses) {
   EXPECT_TRUE(MessageBoxes().empty());
 }
 
-TEST_F(WizardTest, AFailedUnattendedRunAbandonsTheTimerHandler) {
+TEST_F(WizardTest, AFailedUnattendedRunAbandonsTheTimerHandlerAndCloses) {
   MakeSuiteFolders();
   Drive.Write("Zelvora/Data/a.mdf", "a");
-  Start({"7384"}, "fail on Save");
+  Start({"7384"}, "fail on Save", "press sButton1\n");
   Run();
   EXPECT_EQ(MessageBoxes(), std::vector<std::string>{"Zelvora Yedek|stop|Stream write error."});
-  // The third press was never made: the window stayed open on "Son" until
-  // the end of input closed it.
+  // The third press was never made; nobody is there to press "Son", so the
+  // window closed right after the box, without reading any input.
   std::vector<uint32_t> pauses = {500, 50};
   for (uint32_t pause : RunPauses(1)) pauses.push_back(pause);
   EXPECT_EQ(Clock.Sleeps(), pauses);
   EXPECT_EQ(Form->Caption("sButton2"), "Son");
   EXPECT_FALSE(Form->Timer1().Enabled());
+  EXPECT_TRUE(Form->Closed());
+  EXPECT_EQ(Form->ExitCode(), TAnaForm::kExitBackupFailed);
+  EXPECT_TRUE(Backend->Records("command").empty());
   EXPECT_EQ(Lines().back(), "AnaForm closed");
-  EXPECT_EQ(Lines()[Lines().size() - 2], "end of input");
+}
+
+// Interactive runs end with 0 whatever happened: someone saw the box.
+TEST_F(WizardTest, AFailedInteractiveRunKeepsExitCodeZero) {
+  MakeSuiteFolders();
+  Drive.Write("Zelvora/Data/a.mdf", "a");
+  Start({}, "fail on Save", "press sButton2\npress sButton2\npress sButton2\n");
+  Run();
+  EXPECT_EQ(MessageBoxes().size(), 1u);
+  EXPECT_TRUE(Form->Closed());
+  EXPECT_EQ(Form->ExitCode(), TAnaForm::kExitOk);
 }
 
 TEST_F(WizardTest, ChoosingAnotherFolderMovesTheArchive) {
