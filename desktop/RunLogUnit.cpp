@@ -72,6 +72,10 @@ TRunLogStep::TRunLogStep(std::string logFile, std::string step) : FLogFile(std::
   FEntry.Started = Clock().Now();
 }
 
+void TRunLogStep::Restart() {
+  FEntry.Started = Clock().Now();
+}
+
 void TRunLogStep::Succeeded() {
   FEntry.Error.clear();
   Finish();

@@ -43,6 +43,8 @@ class TRunLogStep {
   TRunLogStep(std::string logFile, std::string step);
 
   TRunLogEntry& Entry() { return FEntry; }
+  // Starts the step again now (a step that follows a long one).
+  void Restart();
   // Appends the step's line: a success, or a failure with `error`.
   void Succeeded();
   void Failed(const std::string& error);

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "archive/AbExcept.h"
+#include "desktop/FreeSpaceUnit.h"
 #include "desktop/KillProcessUnit.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
@@ -124,6 +125,12 @@ std::string FailureText(TAbErrorClass errorClass, int32_t errorCode) {
   return Format("error class %d", int(errorClass));
 }
 
+void TakeFigures(TRunLogEntry& entry, const TRunLogEntry& figures) {
+  entry.Archive = figures.Archive;
+  entry.Files = figures.Files;
+  entry.Bytes = figures.Bytes;
+}
+
 std::string JoinLines(const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& line : lines) text += (text.empty() ? "" : "\n") + line;
@@ -237,6 +244,11 @@ void TAnaForm::FillBackupList() {
 void TAnaForm::RunRestore() {
   const std::string backupFolder = Caption("sEdit1");
   const std::string archivePath = backupFolder + "\\" + Fkl.FieldByName("dosya").AsString();
+  FSafety = TRunLogEntry();
+  TRunLogStep safety(kRestoreLogFile, "safety archive");
+  TRunLogStep restore(kRestoreLogFile, "restore");
+  restore.Entry().Archive = archivePath;
+  bool safetyLogged = false;
   try {
     KillProcessList(RestoreProcessNames());
     SetVisible("sButton1", false);
@@ -246,8 +258,19 @@ void TAnaForm::RunRestore() {
     WinExec("net stop mssqlserver");
     Application().Sleep(kServiceStopPause);
     MakeSafetyArchive(backupFolder);
+    TakeFigures(safety.Entry(), FSafety);
+    safety.Succeeded();
+    safetyLogged = true;
+    restore.Restart();
     ExtractSelected(archivePath);
   } catch (...) {
+    if (safetyLogged) {
+      CountRestored(restore.Entry());
+      restore.Failed(CurrentExceptionText());
+    } else {
+      TakeFigures(safety.Entry(), FSafety);
+      safety.Failed(CurrentExceptionText());
+    }
     // The data folder may be half restored: the service stays stopped, but
     // the user needs a way out of the window.
     ShowSonButton();
@@ -255,15 +278,26 @@ void TAnaForm::RunRestore() {
   }
   WinExec("net start mssqlserver");
   ShowFinalPage();
+  CountRestored(restore.Entry());
   // A restore with lost entries must not look like a success.
-  if (!FFailures.empty()) throw ERestoreFailed(FFailures);
+  if (!FFailures.empty()) {
+    const ERestoreFailed failed(FFailures);
+    restore.Failed(failed.what());
+    throw failed;
+  }
+  restore.Succeeded();
   SetVisible("sLabel3", true);
 }
 
 void TAnaForm::MakeSafetyArchive(const std::string& backupFolder) {
   Application().ProcessMessages();
   const std::vector<std::string> files = SuiteDataFiles();
-  FZip.SetFileName(backupFolder + "\\" + SuiteArchiveName());
+  FSafety = TRunLogEntry();
+  FSafety.Archive = backupFolder + "\\" + SuiteArchiveName();
+  FSafety.Files = int(files.size());
+  FSafety.Bytes = 0;
+  for (const TSuiteDataFile& file : SuiteDataFileSizes()) FSafety.Bytes += file.Size;
+  FZip.SetFileName(FSafety.Archive);
   FZip.SetPassword(kPassword);
   for (const std::string& file : files) {
     FZip.AddMatching(SuiteDataPath(file), 0);
@@ -281,6 +315,14 @@ void TAnaForm::ExtractSelected(const std::string& archivePath) {
   Application().ProcessMessages();
   FFailures.clear();
   FUnZip.ExtractMatching("*.*");
+}
+
+void TAnaForm::CountRestored(TRunLogEntry& entry) const {
+  const TAbArchive* archive = FUnZip.Archive();
+  if (!archive) return;
+  entry.Files = archive->Count() - int(FFailures.size());
+  entry.Bytes = 0;
+  for (int i = 0; i < archive->Count(); ++i) entry.Bytes += archive->Items(i).UncompressedSize();
 }
 
 void TAnaForm::RecordFailure(const TAbArchiveItem& item, TAbErrorClass errorClass,

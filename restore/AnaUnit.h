@@ -1,6 +1,7 @@
 // The restore program's main window: a two-page wizard ("İleri", "Başlat",
 // "Son" on sButton2 is its state), the list of the backups in the backup
-// folder, and the restore run with its safety archive.
+// folder, and the restore run with its safety archive and its log
+// (C:\Zelvora\Restorekeep.log).
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include "archive/AbUnzper.h"
 #include "desktop/FormMeterUnit.h"
 #include "desktop/KlasoreGozatFormUnit.h"
+#include "desktop/RunLogUnit.h"
 #include "desktop/SuiteArchiveUnit.h"
 #include "platform/Forms.h"
 #include "platform/MemTable.h"
@@ -50,11 +52,13 @@ class TAnaForm : public TForm {
   // folder, starts the service, ends on "Son". A failure goes to the caller
   // after "Son" was shown; the service then stays stopped. Entries that
   // could not be extracted are raised together (ERestoreFailed) after the
-  // run ended, instead of the success text.
+  // run ended, instead of the success text. The outcome of the safety
+  // archive and of the extraction are appended to the run log.
   void RunRestore();
   // The current data folder into a new archive in `backupFolder`, written
-  // as a backup is.
+  // as a backup is. Its path, file count and bytes go to SafetyFigures().
   void MakeSafetyArchive(const std::string& backupFolder);
+  const TRunLogEntry& SafetyFigures() const { return FSafety; }
 
   TMemTable& kl() { return Fkl; }
   TAbUnZipper& UnZip() { return FUnZip; }
@@ -68,6 +72,9 @@ class TAnaForm : public TForm {
   void ShowFinalPage();
   void ExtractSelected(const std::string& archivePath);
   void RecordFailure(const TAbArchiveItem& item, TAbErrorClass errorClass, int32_t errorCode);
+  // The entries restored (all but the failed ones) and the bytes the
+  // archive's entries hold, from the open archive.
+  void CountRestored(TRunLogEntry& entry) const;
 
   TKlasoreGozatRef& FPicker;
   TMemTable Fkl;
@@ -77,6 +84,7 @@ class TAnaForm : public TForm {
   TAbUnZipper FUnZip;
   // "NAME: MESSAGE" of each entry that failed in the running extraction.
   std::vector<std::string> FFailures;
+  TRunLogEntry FSafety;
 };
 
 // Entries of the restored archive could not be extracted: one line
