@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "backup/BinaryTableFormat.h"
 #include "desktop/FreeSpaceUnit.h"
+#include "platform/MemTable.h"
 #include "tests/backup/VozidirProcess.h"
 #include "tests/backup/WizardFixture.h"
 
@@ -310,4 +312,52 @@ TEST_F(WizardTest, ANearlyFullDriveRefusesTheRun) {
   EXPECT_TRUE(net.Commands(0).empty());
   EXPECT_TRUE(std::filesystem::is_empty(small.Folder()));
   EXPECT_EQ(Form->Caption("sButton2"), "Son");
+}
+
+// The statuses the scheduler sees, from the built program.
+TEST(VozidirExitStatus, ZeroOneAndTwoAsTheNightWent) {
+  TTempDrive drive;
+  drive.Write("Zelvora/Data/a.mdf", WordBytes(30000, 9));
+  drive.Write("Zelvora/Data/b.ldf", "bb");
+  TRecordingNet net(drive);
+
+  const TProgramRun ok = RunProgram(drive, ProgramCommand(ZELVORA_VOZIDIR, "7384"), "");
+  EXPECT_EQ(ok.Status, 0) << ok.Output;
+  const std::vector<std::string> first = LogLines(drive);
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_TRUE(Contains(first[0], " backup archive=\"C:\\Zelvora\\Yedek\\")) << first[0];
+  EXPECT_TRUE(Contains(first[0], ".zip\" files=2 bytes=30002 duration=")) << first[0];
+  EXPECT_TRUE(Contains(first[0], " result=OK")) << first[0];
+
+  // A second folder that does not exist: the copy fails, the backup with it.
+  TMemTable settings;
+  TBinaryTableFormat format;
+  format.LoadFromFile(settings, "C:\\Zelvora\\Vozidir.zvr");
+  settings.Edit();
+  settings.FieldByName("ikinci").SetAsBoolean(true);
+  settings.FieldByName("ikinciyol").SetAsString("C:\\Yok");
+  settings.Post();
+  format.SaveToFile(settings, "C:\\Zelvora\\Vozidir.zvr");
+  const TProgramRun failed = RunProgram(drive, ProgramCommand(ZELVORA_VOZIDIR, "7384"), "");
+  EXPECT_EQ(failed.Status, 1) << failed.Output;
+  EXPECT_TRUE(Contains(failed.Output,
+                       "message box [Zelvora Yedek] (stop): The system cannot "
+                       "find the path specified."))
+      << failed.Output;
+  EXPECT_EQ(failed.Output.substr(failed.Output.size() - 15), "AnaForm closed\n");
+  // The same failure with someone at the window ends with 0.
+  const TProgramRun seen = RunProgram(drive, ProgramCommand(ZELVORA_VOZIDIR),
+                                      "press sButton2\npress sButton2\npress sButton2\n");
+  EXPECT_EQ(seen.Status, 0) << seen.Output;
+  EXPECT_TRUE(Contains(seen.Output, "The system cannot find the path specified.")) << seen.Output;
+
+  // A backup folder that cannot be made: start-up failed.
+  std::filesystem::remove_all(drive.Host("Zelvora/Yedek"));
+  drive.Write("Zelvora/Yedek", "a file in the way");
+  const TProgramRun broken = RunProgram(drive, ProgramCommand(ZELVORA_VOZIDIR, "7384"), "");
+  EXPECT_EQ(broken.Status, 2) << broken.Output;
+  EXPECT_TRUE(Contains(broken.Output, "I/O error 183.")) << broken.Output;
+  EXPECT_TRUE(Contains(LogLines(drive).back(), " start-up duration=0.000s result=FAILED"));
+  const TProgramRun brokenSeen = RunProgram(drive, ProgramCommand(ZELVORA_VOZIDIR), "");
+  EXPECT_EQ(brokenSeen.Status, 0) << brokenSeen.Output;
 }
