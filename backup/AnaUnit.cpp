@@ -160,6 +160,7 @@ void TAnaForm::FormCreate() {
   SetPosition("Label1", 18, 63);
   SetPosition("Label2", 18, 160);
   if (!SuiteFoldersExist()) {
+    if (Unattended()) FExitCode = kExitStartUpFailed;
     Close();  // before the window is first shown: nothing appears
     return;
   }

@@ -47,7 +47,8 @@ class TAnaForm : public TForm {
   // backup folder, loads or creates the settings file, arms the unattended
   // timer when the first argument is "7384". A failure of the last two is
   // logged; in unattended mode it is shown in the error box, then the window
-  // closes (kExitStartUpFailed), else it goes to the caller.
+  // closes, else it goes to the caller. Unattended, a missing folder or a
+  // failure leaves kExitStartUpFailed.
   void FormCreate();
   void sButton1Click();
   // One wizard step per press: "Son" closes, "Başlat" runs the backup,

@@ -101,12 +101,16 @@ TEST(VozidirProgram, UnattendedBackupOfTheDataFolder) {
   EXPECT_TRUE(other.Running());
 }
 
+// Silently, with the start-up status when unattended.
 TEST(VozidirProgram, MissingDataFolderEndsSilently) {
   TTempDrive drive;
   drive.MakeFolder("Zelvora");
-  const TProgramRun run = RunProgram(drive, ProgramCommand(ZELVORA_VOZIDIR, "7384"), "");
-  EXPECT_EQ(run.Status, 0);
-  EXPECT_EQ(run.Output, "");
-  EXPECT_FALSE(std::filesystem::exists(drive.Host("Zelvora/Vozidir.zvr")));
-  EXPECT_FALSE(std::filesystem::exists(drive.Host("Zelvora/Yedek")));
+  for (const char* arguments : {"7384", ""}) {
+    SCOPED_TRACE(arguments);
+    const TProgramRun run = RunProgram(drive, ProgramCommand(ZELVORA_VOZIDIR, arguments), "");
+    EXPECT_EQ(run.Status, std::string(arguments).empty() ? 0 : 2);
+    EXPECT_EQ(run.Output, "");
+    EXPECT_FALSE(std::filesystem::exists(drive.Host("Zelvora/Vozidir.zvr")));
+    EXPECT_FALSE(std::filesystem::exists(drive.Host("Zelvora/Yedek")));
+  }
 }
