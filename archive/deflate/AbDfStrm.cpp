@@ -130,9 +130,9 @@ void TAbDfOutBitStream::MovePendingBytes() {
 
 // ------------------------------------------------------------ token buffer
 
-TAbDfLZStream::TAbDfLZStream(TAbDfInputSource& aSlideWin, bool aUseDeflate64, TAbLogger* aLog)
-    : FLog(aLog),
-      FSlideWin(aSlideWin),
+TAbDfLZStream::TAbDfLZStream(TAbDfInputSource& aSlideWin, bool aUseDeflate64,
+                             TAbLogger* /*aLog: nothing to log*/)
+    : FSlideWin(aSlideWin),
       FStartOfs(aSlideWin.InputPosition()),
       FBuffer(kTokenBufferSize),
       FUseDeflate64(aUseDeflate64) {

@@ -101,7 +101,6 @@ class TAbDfLZStream {
   int32_t FDistCount = 0;
   std::array<int32_t, 286> FLitBuckets{};
   int32_t FLitCount = 0;
-  TAbLogger* FLog;
   TAbDfInputSource& FSlideWin;
   int32_t FStartOfs = 0;
   int32_t FRawReadOfs = 0;

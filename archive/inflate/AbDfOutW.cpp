@@ -25,10 +25,10 @@ void Copy8(uint8_t* aTo, const uint8_t* aFrom) {
 
 }  // namespace
 
-TAbDfOutputWindow::TAbDfOutputWindow(TStream* aStream, TAbLogger* aLog, bool aTestOnly,
-                                     int32_t aPartialSize, bool aUseCrc32, bool aUseDeflate64)
+TAbDfOutputWindow::TAbDfOutputWindow(TStream* aStream, TAbLogger* /*aLog: nothing to log*/,
+                                     bool aTestOnly, int32_t aPartialSize, bool aUseCrc32,
+                                     bool aUseDeflate64)
     : FChecksum(aUseCrc32 ? 0xFFFFFFFF : 1),
-      FLog(aLog),
       FStream(aStream),
       FTestOnly(aTestOnly),
       FUseCrc32(aUseCrc32),

@@ -48,7 +48,6 @@ class TAbDfOutputWindow {
   std::unique_ptr<uint8_t[]> FBuffer;
   uint32_t FChecksum;
   int32_t FCurrent = 0;
-  TAbLogger* FLog;
   int32_t FPartSize;
   int32_t FSlideCount = 32768;
   TStream* FStream;
