@@ -79,7 +79,7 @@ TQtWindowView::TQtWindowView(TForm& form)
   for (const TControlState* control : form.Controls()) {
     const std::string& parent = control->Def.Parent;
     QWidget& parentWidget = parent.empty() ? *FWindow : Widget(parent);
-    FWidgets[control->Def.Name] = Build(*control, parentWidget);
+    Build(*control, parentWidget);
   }
 }
 
@@ -163,6 +163,7 @@ QWidget* TQtWindowView::Build(const TControlState& control, QWidget& parent) {
     }
   }
   widget->setObjectName(Text(name));
+  FWidgets[name] = widget;
   widget->setGeometry(control.Left, control.Top, def.Width, def.Height);
   Style(*widget, def);
   FUpdating = true;
@@ -206,8 +207,10 @@ void TQtWindowView::Show() {
     FWindow->move(area.center() - QPoint(FWindow->width() / 2, FWindow->height() / 2));
   }
   FWindow->show();
-  FWindow->raise();
-  FWindow->activateWindow();
+  if (QGuiApplication::platformName() != "offscreen") {  // which cannot raise windows
+    FWindow->raise();
+    FWindow->activateWindow();
+  }
 }
 
 void TQtWindowView::Hide() {
