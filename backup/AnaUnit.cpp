@@ -2,6 +2,7 @@
 
 #include "desktop/ArchiveVerifyUnit.h"
 #include "desktop/KillProcessUnit.h"
+#include "desktop/WizardWindowUnit.h"
 #include "platform/Clock.h"
 #include "platform/DateTime.h"
 #include "platform/FileSystem.h"
@@ -10,17 +11,12 @@
 
 namespace {
 
-constexpr TColor kDarkBlue = 5059883;  // red 43, green 53, blue 77
 constexpr uint32_t kServiceStopPause = 5000;
 constexpr uint32_t kFilePause = 10;
 constexpr uint32_t kServiceStartPause = 1000;
 constexpr uint32_t kShortPause = 50;
 constexpr uint32_t kTimerInterval = 500;
 
-const char* const kLabel1 =
-    "Uyarı : Sabit diskinize aldığınız bir yedek herhangi bir problem durumunda sabit diskinizde "
-    "bilgilere ulaşılabildiğinde kullanılabilir. Sistem problemleri, elektrik kesintileri ve "
-    "virüs tehliklerine karşı yedekleme sistemini belli periyotlarda mutlaka kullanınız.";
 const char* const kLabel2 =
     "Vozidirme işlemi bilgisayarınızın hızına ve Zelvora veritabanındaki bilgilerin çokluğuna "
     "göre değişmekle beraber ortalama 1-5 dk arasında sürebilir. Vozidirme işlemi sırasında "
@@ -36,87 +32,44 @@ const char* const kLabel3 =
     "kapalı olması gerekmektedir. Bunu kontrol ettikten sonra başlatmanız\n"
     "daha uygun olur.";
 
-TControlDef Control(const std::string& name, TControlKind kind, const std::string& parent,
-                    const std::string& caption, int left, int top, int width, int height,
-                    bool visible = true) {
-  TControlDef def;
-  def.Name = name;
-  def.Kind = kind;
-  def.Parent = parent;
-  def.Caption = caption;
-  def.Left = left, def.Top = top, def.Width = width, def.Height = height;
-  def.Visible = visible;
-  return def;
-}
-
 TWindowDef AnaWindow() {
   using K = TControlKind;
-  TWindowDef def;
-  def.Name = "AnaForm";
-  def.Caption = "Yedek Alma";
-  def.ClientWidth = 570;
-  def.ClientHeight = 380;
-
+  TWindowDef def = WizardWindow("Yedek Alma", "Yedek Alma İşlemleri", kLabel2);
   std::vector<TControlDef>& c = def.Controls;
-  c.push_back(Control("sPanel1", K::Panel, "", "", 0, 0, 160, 340));
-  c.push_back(Control("Image1", K::Image, "sPanel1", "", 8, 8, 144, 280));
-  TControlDef maker = Control("sLabel2", K::Label, "sPanel1", "Kelvortek", 8, 316, 144, 16);
-  maker.FontColor = kDarkBlue;
-  c.push_back(maker);
-
-  c.push_back(Control("sPanel2", K::Panel, "", "", 0, 340, 570, 40));
-  c.push_back(Control("sButton1", K::Button, "sPanel2", "İptal", 404, 8, 75, 25));
-  c.push_back(Control("sButton2", K::Button, "sPanel2", "İleri", 486, 8, 75, 25));
-  c.push_back(Control("Dosyalar", K::FileList, "sPanel2", "", 8, 8, 97, 25, false));
-
-  c.push_back(Control("sPanel3", K::Panel, "", "", 160, 0, 410, 340));
-  TControlDef title =
-      Control("sLabel1", K::Label, "sPanel3", "Yedek Alma İşlemleri", 18, 20, 380, 24);
-  title.FontName = "Arial";
-  title.FontSize = 14;
-  title.Bold = true;
-  title.FontColor = kDarkBlue;
-  c.push_back(title);
-  TControlDef label1 = Control("Label1", K::Label, "sPanel3", kLabel1, 18, 63, 375, 80);
-  label1.WordWrap = true;
-  c.push_back(label1);
-  TControlDef label2 = Control("Label2", K::Label, "sPanel3", kLabel2, 18, 160, 375, 80);
-  label2.WordWrap = true;
-  c.push_back(label2);
-  c.push_back(Control("Label3", K::Label, "sPanel3", kLabel3, 18, 63, 375, 120, false));
-  TControlDef check = Control("sCheckBox1", K::CheckBox, "sPanel3",
-                              "Vozidirme işlemini ürün resim dosyalarını da eklleyerek yap.", 18,
-                              190, 375, 20, false);
+  c.push_back(WizardControl("Label3", K::Label, "sPanel3", kLabel3, 18, 63, 375, 120, false));
+  TControlDef check = WizardControl("sCheckBox1", K::CheckBox, "sPanel3",
+                                    "Vozidirme işlemini ürün resim dosyalarını da eklleyerek yap.",
+                                    18, 190, 375, 20, false);
   check.Checked = true;
   c.push_back(check);
   TControlDef edit =
-      Control("sEdit1", K::Edit, "sPanel3", TAnaForm::kBackupFolder, 18, 220, 300, 21, false);
+      WizardControl("sEdit1", K::Edit, "sPanel3", TAnaForm::kBackupFolder, 18, 220, 300, 21, false);
   edit.ReadOnly = true;
   c.push_back(edit);
-  c.push_back(Control("sButton3", K::Button, "sPanel3", "Seç", 324, 218, 50, 25, false));
-  TControlDef gauge = Control("sGauge1", K::Gauge, "sPanel3", "", 18, 260, 375, 22, false);
+  c.push_back(WizardControl("sButton3", K::Button, "sPanel3", "Seç", 324, 218, 50, 25, false));
+  TControlDef gauge = WizardControl("sGauge1", K::Gauge, "sPanel3", "", 18, 260, 375, 22, false);
   gauge.Suffix = "%";
   c.push_back(gauge);
-  TControlDef meter = Control("AbMeter1", K::Meter, "sPanel3", "", 18, 260, 375, 22, false);
+  TControlDef meter = WizardControl("AbMeter1", K::Meter, "sPanel3", "", 18, 260, 375, 22, false);
   meter.ForeColor = clNavy;
   meter.BackColor = clBtnFace;
   c.push_back(meter);
   TControlDef done =
-      Control("sLabel3", K::Label, "sPanel3", "Vozidirme başarıyla tamamlandı.\nİyi çalışmalar.",
-              18, 100, 375, 90, false);
+      WizardControl("sLabel3", K::Label, "sPanel3",
+                    "Vozidirme başarıyla tamamlandı.\nİyi çalışmalar.", 18, 100, 375, 90, false);
   done.FontName = "Times New Roman";
   done.FontSize = 20;
-  done.FontColor = kDarkBlue;
+  done.FontColor = kWizardDarkBlue;
   done.Centered = true;
   c.push_back(done);
-  c.push_back(Control("sPanel4", K::Panel, "sPanel3", "", 18, 220, 375, 80, false));
-  c.push_back(
-      Control("sLabel4", K::Label, "sPanel4", "İkinci Yedek İşlemi yapılıyor.", 8, 8, 360, 16));
+  c.push_back(WizardControl("sPanel4", K::Panel, "sPanel3", "", 18, 220, 375, 80, false));
+  c.push_back(WizardControl("sLabel4", K::Label, "sPanel4", "İkinci Yedek İşlemi yapılıyor.", 8, 8,
+                            360, 16));
   TControlDef second =
-      Control("sLabel5", K::Label, "sPanel4", "İkinci Dosya Yolu :", 8, 32, 120, 16);
+      WizardControl("sLabel5", K::Label, "sPanel4", "İkinci Dosya Yolu :", 8, 32, 120, 16);
   second.Bold = true;
   c.push_back(second);
-  c.push_back(Control("sLabel6", K::Label, "sPanel4", "", 132, 32, 236, 16));
+  c.push_back(WizardControl("sLabel6", K::Label, "sPanel4", "", 132, 32, 236, 16));
   return def;
 }
 

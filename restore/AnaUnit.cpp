@@ -5,6 +5,7 @@
 #include "archive/AbExcept.h"
 #include "desktop/FreeSpaceUnit.h"
 #include "desktop/KillProcessUnit.h"
+#include "desktop/WizardWindowUnit.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/Processes.h"
@@ -12,86 +13,38 @@
 
 namespace {
 
-constexpr TColor kDarkBlue = 5059883;  // red 43, green 53, blue 77
 constexpr TColor kGaugeBack = 15658734;
 constexpr uint32_t kServiceStopPause = 5000;
 constexpr uint32_t kFilePause = 10;
 constexpr int kErrorPathNotFound = 3;
 
-const char* const kLabel1 =
-    "Uyarı : Sabit diskinize aldığınız bir yedek herhangi bir problem durumunda sabit diskinizde "
-    "bilgilere ulaşılabildiğinde kullanılabilir. Sistem problemleri, elektrik kesintileri ve "
-    "virüs tehliklerine karşı yedekleme sistemini belli periyotlarda mutlaka kullanınız.";
 const char* const kLabel2 =
     "Geri yükleme işlemi bilgisayarınızın hızına ve Zelvora veritabanındaki bilgilerin "
     "çokluğuna göre değişmekle beraber ortalama 1-5 dk arasında sürebilir. Geri yükleme işlemi "
     "sırasında Zelvora programı tüm bilgisayarlarda kapalı olmalı ve Zelvora programı ile ilgili "
     "işlem yapılmamalıdır.";
 
-TControlDef Control(const std::string& name, TControlKind kind, const std::string& parent,
-                    const std::string& caption, int left, int top, int width, int height,
-                    bool visible = true) {
-  TControlDef def;
-  def.Name = name;
-  def.Kind = kind;
-  def.Parent = parent;
-  def.Caption = caption;
-  def.Left = left, def.Top = top, def.Width = width, def.Height = height;
-  def.Visible = visible;
-  return def;
-}
-
 TWindowDef AnaWindow() {
   using K = TControlKind;
-  TWindowDef def;
-  def.Name = "AnaForm";
-  def.Caption = "Yedek Geri Yükleme";
-  def.ClientWidth = 570;
-  def.ClientHeight = 380;
-
+  TWindowDef def = WizardWindow("Yedek Geri Yükleme", "Yedekten Geri Yükleme İşlemleri", kLabel2);
   std::vector<TControlDef>& c = def.Controls;
-  c.push_back(Control("sPanel1", K::Panel, "", "", 0, 0, 160, 340));
-  c.push_back(Control("Image1", K::Image, "sPanel1", "", 8, 8, 144, 280));
-  TControlDef maker = Control("sLabel2", K::Label, "sPanel1", "Kelvortek", 8, 316, 144, 16);
-  maker.FontColor = kDarkBlue;
-  c.push_back(maker);
-
-  c.push_back(Control("sPanel2", K::Panel, "", "", 0, 340, 570, 40));
-  c.push_back(Control("sButton1", K::Button, "sPanel2", "İptal", 404, 8, 75, 25));
-  c.push_back(Control("sButton2", K::Button, "sPanel2", "İleri", 486, 8, 75, 25));
-  c.push_back(Control("Dosyalar", K::FileList, "sPanel2", "", 8, 8, 97, 25, false));
-  c.push_back(Control("dosyalar2", K::FileList, "sPanel2", "", 110, 8, 97, 25, false));
-
-  c.push_back(Control("sPanel3", K::Panel, "", "", 160, 0, 410, 340));
-  TControlDef title =
-      Control("sLabel1", K::Label, "sPanel3", "Yedekten Geri Yükleme İşlemleri", 18, 20, 380, 24);
-  title.FontName = "Arial";
-  title.FontSize = 14;
-  title.Bold = true;
-  title.FontColor = kDarkBlue;
-  c.push_back(title);
-  TControlDef label1 = Control("Label1", K::Label, "sPanel3", kLabel1, 18, 63, 375, 80);
-  label1.WordWrap = true;
-  c.push_back(label1);
-  TControlDef label2 = Control("Label2", K::Label, "sPanel3", kLabel2, 18, 160, 375, 80);
-  label2.WordWrap = true;
-  c.push_back(label2);
+  c.push_back(WizardControl("dosyalar2", K::FileList, "sPanel2", "", 110, 8, 97, 25, false));
   TControlDef edit =
-      Control("sEdit1", K::Edit, "sPanel3", TAnaForm::kBackupFolder, 18, 60, 300, 21, false);
+      WizardControl("sEdit1", K::Edit, "sPanel3", TAnaForm::kBackupFolder, 18, 60, 300, 21, false);
   edit.ReadOnly = true;
   c.push_back(edit);
-  c.push_back(Control("sButton3", K::Button, "sPanel3", "Seç", 324, 58, 50, 25, false));
-  c.push_back(Control("yedek_grid", K::Grid, "sPanel3", "", 18, 90, 375, 190, false));
-  TControlDef gauge = Control("sGauge1", K::Meter, "sPanel3", "", 18, 290, 375, 20, false);
+  c.push_back(WizardControl("sButton3", K::Button, "sPanel3", "Seç", 324, 58, 50, 25, false));
+  c.push_back(WizardControl("yedek_grid", K::Grid, "sPanel3", "", 18, 90, 375, 190, false));
+  TControlDef gauge = WizardControl("sGauge1", K::Meter, "sPanel3", "", 18, 290, 375, 20, false);
   gauge.ForeColor = clLime;
   gauge.BackColor = kGaugeBack;
   c.push_back(gauge);
   TControlDef done =
-      Control("sLabel3", K::Label, "sPanel3", "Geri yükleme başarıyla tamamlandı.\nİyi çalışmalar.",
-              18, 100, 375, 90, false);
+      WizardControl("sLabel3", K::Label, "sPanel3",
+                    "Geri yükleme başarıyla tamamlandı.\nİyi çalışmalar.", 18, 100, 375, 90, false);
   done.FontName = "Times New Roman";
   done.FontSize = 20;
-  done.FontColor = kDarkBlue;
+  done.FontColor = kWizardDarkBlue;
   done.Centered = true;
   c.push_back(done);
   return def;
