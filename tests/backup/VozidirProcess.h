@@ -21,47 +21,6 @@
 
 #include "tests/support/TestSupport.h"
 
-// A `net` first on the PATH that logs its arguments. The commands run
-// detached, so they may finish in any order; each line carries the id of the
-// shell that WinExec started, and those ids follow the order of the calls.
-class TRecordingNet {
- public:
-  explicit TRecordingNet(const TTempDrive& drive) : FLog(drive.Host("net.log")) {
-    const std::string bin = drive.Host("bin");
-    std::filesystem::create_directories(bin);
-    std::ofstream(bin + "/net") << "#!/bin/sh\necho \"$PPID $*\" >> '" << FLog << "'\n";
-    ::chmod((bin + "/net").c_str(), 0755);
-    FOldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
-    ::setenv("PATH", (bin + ":" + FOldPath).c_str(), 1);
-  }
-  ~TRecordingNet() { ::setenv("PATH", FOldPath.c_str(), 1); }
-  TRecordingNet(const TRecordingNet&) = delete;
-  TRecordingNet& operator=(const TRecordingNet&) = delete;
-
-  // The commands in the order they were started, waiting for `count` of them.
-  std::vector<std::string> Commands(size_t count) const {
-    std::vector<std::pair<long, std::string>> lines;
-    for (int i = 0; i < 1000; ++i) {
-      lines.clear();
-      std::ifstream log(FLog);
-      for (std::string line; std::getline(log, line);) {
-        const size_t blank = line.find(' ');
-        lines.emplace_back(std::stol(line.substr(0, blank)), line.substr(blank + 1));
-      }
-      if (lines.size() >= count) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    std::sort(lines.begin(), lines.end());
-    std::vector<std::string> commands;
-    for (const auto& line : lines) commands.push_back(line.second);
-    return commands;
-  }
-
- private:
-  std::string FLog;
-  std::string FOldPath;
-};
-
 // A child process that shows as `exeName` in the process snapshot; killed and
 // reaped on destruction.
 class TNamedProcess {

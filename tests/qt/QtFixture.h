@@ -98,26 +98,6 @@ class TBoxAnswerer {
   std::vector<TBox> FBoxes;
 };
 
-// A `net` first on the PATH that writes its arguments to a log.
-class TRecordingNet {
- public:
-  explicit TRecordingNet(const TTempDrive& drive) : FLog(drive.Host("net.log")) {
-    const std::string bin = drive.Host("bin");
-    std::filesystem::create_directories(bin);
-    std::ofstream(bin + "/net") << "#!/bin/sh\necho \"$*\" >> '" << FLog << "'\n";
-    ::chmod((bin + "/net").c_str(), 0755);
-    FOldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
-    ::setenv("PATH", (bin + ":" + FOldPath).c_str(), 1);
-  }
-  ~TRecordingNet() { ::setenv("PATH", FOldPath.c_str(), 1); }
-  TRecordingNet(const TRecordingNet&) = delete;
-  TRecordingNet& operator=(const TRecordingNet&) = delete;
-
- private:
-  std::string FLog;
-  std::string FOldPath;
-};
-
 class QtTest : public ::testing::Test {
  protected:
   QtTest() : Clock(EncodeDate(2024, 3, 7) + EncodeTime(9, 5, 30, 0)), Net(Drive) {

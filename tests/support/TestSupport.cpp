@@ -1,8 +1,10 @@
 #include "tests/support/TestSupport.h"
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -10,6 +12,8 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
+#include <utility>
 
 #include "platform/DriveMap.h"
 
@@ -32,14 +36,12 @@ TTempDrive::~TTempDrive() {
     ::setenv("ZELVORA_DRIVE_C", FOldDrive.c_str(), 1);
   else
     ::unsetenv("ZELVORA_DRIVE_C");
-  // Tests make read-only files and folders: give the owner back every right first.
-  std::error_code ignored;
-  for (auto it = fs::recursive_directory_iterator(FRoot, ignored);
-       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
-    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-  }
-  fs::permissions(FRoot, fs::perms::owner_all, fs::perm_options::add, ignored);
-  fs::remove_all(FRoot, ignored);
+  // Out of process: commands the test started detached may still be writing
+  // into the folder, and the library's removal leaks on such races. Tests
+  // make read-only files and folders, which only root may remove as they are.
+  std::string output;
+  if (::geteuid() != 0) RunCommand("chmod -R u+rwX " + ShellQuote(FRoot), output);
+  RunCommand("rm -rf " + ShellQuote(FRoot), output);
 }
 
 std::string TTempDrive::Host(const std::string& relative) const { return FRoot + "/" + relative; }
@@ -71,6 +73,37 @@ std::vector<std::string> TTempDrive::List(const std::string& relativeFolder) con
     names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
+}
+
+TRecordingNet::TRecordingNet(const TTempDrive& drive) : FLog(drive.Host("net.log")) {
+  const std::string bin = drive.Host("bin");
+  fs::create_directories(bin);
+  std::ofstream(bin + "/net") << "#!/bin/sh\necho \"$PPID $*\" >> '" << FLog << "'\n";
+  fs::permissions(bin + "/net", fs::perms::owner_all | fs::perms::group_read |
+                                    fs::perms::group_exec | fs::perms::others_read |
+                                    fs::perms::others_exec);
+  FOldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+  ::setenv("PATH", (bin + ":" + FOldPath).c_str(), 1);
+}
+
+TRecordingNet::~TRecordingNet() { ::setenv("PATH", FOldPath.c_str(), 1); }
+
+std::vector<std::string> TRecordingNet::Commands(size_t count) const {
+  std::vector<std::pair<long, std::string>> lines;
+  for (int i = 0; i < 1000; ++i) {
+    lines.clear();
+    std::ifstream log(FLog);
+    for (std::string line; std::getline(log, line);) {
+      const size_t blank = line.find(' ');
+      lines.emplace_back(std::stol(line.substr(0, blank)), line.substr(blank + 1));
+    }
+    if (lines.size() >= count) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::sort(lines.begin(), lines.end());
+  std::vector<std::string> commands;
+  for (const auto& line : lines) commands.push_back(line.second);
+  return commands;
 }
 
 int RunCommand(const std::string& command, std::string& output) {

@@ -33,6 +33,25 @@ class TTempDrive {
   std::string FOldCurrent;
 };
 
+// A `net` first on the PATH that logs its arguments, for as long as the object
+// lives. The commands run detached, so they may finish in any order; each
+// line carries the id of the shell that started it, and those ids follow the
+// order of the calls.
+class TRecordingNet {
+ public:
+  explicit TRecordingNet(const TTempDrive& drive);
+  ~TRecordingNet();
+  TRecordingNet(const TRecordingNet&) = delete;
+  TRecordingNet& operator=(const TRecordingNet&) = delete;
+
+  // The commands in the order they were started, waiting (boundedly) for `count` of them.
+  std::vector<std::string> Commands(size_t count) const;
+
+ private:
+  std::string FLog;
+  std::string FOldPath;
+};
+
 // Runs a shell command; returns its exit status and puts its output (stdout
 // and stderr) in `output`.
 int RunCommand(const std::string& command, std::string& output);
