@@ -10,8 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <memory>
 
 namespace {
 
@@ -23,9 +22,21 @@ bool IsProcessId(const char* name) {
   return true;
 }
 
+// The whole of a /proc file, or less when the process ends meanwhile. Plain
+// reads: a stream buffer throws when the kernel reports the process gone.
 std::string ReadWhole(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  std::string content;
+  const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (file < 0) return content;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(file, buffer, sizeof(buffer));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    content.append(buffer, size_t(n));
+  }
+  ::close(file);
+  return content;
 }
 
 // The name a Windows snapshot would show: argv[0] without its folders, so a
@@ -64,16 +75,15 @@ int FirstNumber(const char*& text) {
 }  // namespace
 
 TProcessSnapshot::TProcessSnapshot() {
-  DIR* proc = ::opendir("/proc");
+  const std::unique_ptr<DIR, int (*)(DIR*)> proc(::opendir("/proc"), ::closedir);
   if (!proc) return;
-  while (const dirent* entry = ::readdir(proc)) {
+  while (const dirent* entry = ::readdir(proc.get())) {
     if (!IsProcessId(entry->d_name)) continue;
     TProcessEntry32 process;
     process.th32ProcessID = uint32_t(std::strtoul(entry->d_name, nullptr, 10));
     process.szExeFile = ExeNameOf(entry->d_name);
     if (!process.szExeFile.empty()) FEntries.push_back(process);  // gone meanwhile
   }
-  ::closedir(proc);
 }
 
 bool TProcessSnapshot::Process32First(TProcessEntry32& entry) {
