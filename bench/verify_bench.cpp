@@ -16,34 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchData.h"
 #include "desktop/ArchiveVerifyUnit.h"
 #include "desktop/FreeSpaceUnit.h"
 #include "desktop/SuiteArchiveUnit.h"
 
 namespace {
-
-// Database-like text with an incompressible stretch (pictures) in every 8 MiB.
-void WriteDataFile(const std::string& path, int64_t size, uint32_t seed) {
-  static const char* const kWords[] = {"eczane ",  "ilac ", "recete ",  "stok ", "fatura ",
-                                       "musteri ", "kasa ", "Zelvora ", "depo ", "\r\n"};
-  std::ofstream file(path, std::ios::binary);
-  std::string chunk;
-  uint32_t state = seed;
-  for (int64_t written = 0; written < size;) {
-    chunk.clear();
-    const bool noise = (written >> 20) % 8 == 7;
-    while (chunk.size() < (1 << 20)) {
-      state = state * 1664525u + 1013904223u;
-      if (noise)
-        chunk += char(state >> 24);
-      else
-        chunk += kWords[(state >> 8) % 10];
-    }
-    const int64_t n = std::min<int64_t>(int64_t(chunk.size()), size - written);
-    file.write(chunk.data(), std::streamsize(n));
-    written += n;
-  }
-}
 
 double Seconds(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
@@ -68,8 +46,8 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(host + "/Zelvora/Data");
   std::filesystem::create_directories(host + "/Zelvora/Yedek");
   for (int i = 0; i < files; ++i) {
-    WriteDataFile(host + "/Zelvora/Data/tablo" + std::to_string(i) + ".mdf",
-                  megabytes * (1 << 20) / files, uint32_t(i + 1));
+    WriteBenchDataFile(host + "/Zelvora/Data/tablo" + std::to_string(i) + ".mdf",
+                       megabytes * (1 << 20) / files, uint32_t(i + 1), 8);
   }
   const std::string archive = std::string(kSuiteBackupFolder) + "\\bench.zip";
 

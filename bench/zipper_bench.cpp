@@ -15,32 +15,9 @@
 #include <vector>
 
 #include "archive/AbZipper.h"
+#include "bench/BenchData.h"
 
 namespace {
-
-// Text-like data with an incompressible stretch in every 16 MiB, as a data
-// folder of database files and pictures has.
-void WriteGeneratedFile(const std::string& path, int64_t size, uint32_t seed) {
-  static const char* const kWords[] = {"eczane ",  "ilac ", "recete ", "stok ",    "fatura ",
-                                       "musteri ", "kasa ", "depo ",   "Zelvora ", "\r\n"};
-  std::ofstream file(path, std::ios::binary);
-  std::string chunk;
-  uint32_t state = seed;
-  for (int64_t written = 0; written < size;) {
-    chunk.clear();
-    const bool noise = (written >> 20) % 16 == 15;
-    while (chunk.size() < (1 << 20)) {
-      state = state * 1664525u + 1013904223u;
-      if (noise)
-        chunk += char(state >> 24);
-      else
-        chunk += kWords[(state >> 8) % 10];
-    }
-    const int64_t n = std::min<int64_t>(int64_t(chunk.size()), size - written);
-    file.write(chunk.data(), std::streamsize(n));
-    written += n;
-  }
-}
 
 long PeakResidentKiB() {
   rusage usage{};
@@ -62,7 +39,8 @@ int main(int argc, char** argv) {
 
   const int64_t total = megabytes << 20;
   for (int i = 0; i < files; ++i)
-    WriteGeneratedFile(data + "/file" + std::to_string(i) + ".dat", total / files, uint32_t(i + 1));
+    WriteBenchDataFile(data + "/file" + std::to_string(i) + ".dat", total / files, uint32_t(i + 1),
+                       16);
   std::printf("generated %lld MiB in %d files; peak RSS so far %ld KiB\n",
               static_cast<long long>(megabytes), files, PeakResidentKiB());
 
