@@ -531,6 +531,12 @@ void TAbZipArchive::ReadArchive() {
       OpenVolume(CurrentDisk);
     }
   }
+  // A directory said to start past its own end record cannot be read; taking
+  // it as empty would pass a damaged archive off as one without items.
+  if (CurrentDisk == EndRecord.ThisDisk && int64_t(EndRecord.DirectoryOffset) > tail) {
+    FState = stInvalid;
+    throw EAbZipInvalid();
+  }
   Stream().Seek(EndRecord.DirectoryOffset, soFromBeginning);
 
   int32_t i = 0;
@@ -552,6 +558,8 @@ void TAbZipArchive::ReadArchive() {
       throw EAbUserAbort();
     }
   }
+  // The last entry ran into the end record: its lengths are damaged.
+  if (Stream().Position() > tail) throw EAbZipInvalid();
   bool abort = false;
   ReportArchiveProgress(100, abort);
   FIsDirty = false;

@@ -5,12 +5,14 @@
 
 namespace extract_test {
 
-std::string LegacyDataDir() {
+std::string TestDataDir() {
   const char* root = std::getenv("ZELVORA_TEST_SOURCE_DIR");
   const std::string tests =
       root != nullptr ? root : std::filesystem::path(__FILE__).parent_path().parent_path().string();
-  return tests + "/data/legacy";
+  return tests + "/data";
 }
+
+std::string LegacyDataDir() { return TestDataDir() + "/legacy"; }
 
 void TFailureLog::Attach(TAbBaseBrowser& browser) {
   browser.OnProcessItemFailure = [this](TAbBaseComponent&, TAbArchiveItem& item,

@@ -19,7 +19,8 @@ using ::ShellQuote;
 using ::TTempDrive;
 using ::WordBytes;
 
-// The legacy fixture folder of the project's test data.
+// The project's test data folder (tests/data) and its legacy fixture folder.
+std::string TestDataDir();
 std::string LegacyDataDir();
 
 // One OnProcessItemFailure report.
