@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Random.h"
 #include "tests/backup/VozidirProcess.h"
 #include "tests/restore/RestoreFixture.h"
 
@@ -114,6 +115,9 @@ TEST_F(RestoreTest, AnArchiveOfAnotherPasswordEndsInTheErrorBoxWithSon) {
   MakeSuiteFolders();
   Drive.Write("Zelvora/Data/a.mdf", Text(20000, 5));
   Drive.Write("Zelvora/Data/b.ldf", Text(20000, 6));
+  // A wrong password passes the check byte of one header in 256: a fixed
+  // seed gives headers that refuse ours every run.
+  SetRandSeed(20241211);
   MakeArchive("C:\\Zelvora\\Yedek\\202401151230.zip", {"a.mdf", "b.ldf"}, "başka parola");
   Drive.Write("Zelvora/Data/a.mdf", "now");
   TRecordingNet net(Drive);
