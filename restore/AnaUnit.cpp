@@ -262,6 +262,13 @@ void TAnaForm::MakeSafetyArchive(const std::string& backupFolder) {
 }
 
 void TAnaForm::ExtractSelected(const std::string& archivePath) {
+  // The engine takes a file without a byte for a new, empty archive; as a
+  // backup it is one cut short, and restoring nothing must not pass for a
+  // successful restore.
+  TSearchRec rec;
+  const bool empty = FindFirst(archivePath, faAnyFile, rec) == 0 && rec.Size == 0;
+  FindClose(rec);
+  if (empty) throw EAbZipInvalid();
   FUnZip.SetPassword(kPassword);
   FUnZip.SetFileName(archivePath);
   FUnZip.SetBaseDirectory(kDataFolder);
