@@ -1,13 +1,15 @@
 #include "archive/inflate/AbDfDec.h"
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 #include <memory>
 #include <vector>
 
 #include "archive/AbArcTyp.h"
-#include "archive/deflate/AbDfHufD.h"
-#include "archive/deflate/AbDfStrm.h"
+#include "archive/inflate/AbDfBitR.h"
 #include "archive/inflate/AbDfCryS.h"
+#include "archive/inflate/AbDfDecT.h"
 #include "archive/inflate/AbDfOutW.h"
 
 // Every length and count that comes from the compressed data is checked once
@@ -22,8 +24,20 @@ constexpr int32_t kMaxDistCodes = 30;
 constexpr int32_t kMaxDeflate64DistCodes = 32;
 constexpr int32_t kCodeLengthCount = kMaxLitLenCodes + kMaxDeflate64DistCodes;  // 318
 constexpr int32_t kStoredChunk = 16384;
+// First-level index bits of the code tables: most codes are shorter.
+constexpr int32_t kLiteralFirstBits = 10;
+constexpr int32_t kDistanceFirstBits = 8;
+constexpr int32_t kCodeLengthFirstBits = 7;
+constexpr uint32_t kLongestPlainMatch = 258;
 
 using TCodeLengths = std::array<int32_t, kCodeLengthCount>;
+
+// The code tables of one decode, rebuilt for every dynamic block.
+struct TDecodeTables {
+  TAbDfDecodeTable Literals{kLiteralFirstBits};
+  TAbDfDecodeTable Distances{kDistanceFirstBits};
+  TAbDfDecodeTable CodeLengths{kCodeLengthFirstBits};
+};
 
 uint32_t Mask(int32_t aBits) {
   return aBits >= 32 ? 0xFFFFFFFFu : (uint32_t(1) << aBits) - 1;
@@ -33,56 +47,195 @@ uint32_t Mask(int32_t aBits) {
   throw EAbInternalInflateError(aCause);
 }
 
-void DecodeData(TAbDfInBitStream& aBits, TAbDfOutputWindow& aWindow,
-                const TAbDfDecodeHuffmanTree& aLitTree, const TAbDfDecodeHuffmanTree& aDistTree,
-                bool aDeflate64) {
-  const int32_t litBits = aLitTree.LookupBitLength();
-  const int32_t distBits = aDistTree.LookupBitLength();
-  while (true) {
-    uint32_t v = aBits.PeekBits(litBits + (aDeflate64 ? 16 : 5));
-    uint32_t entry = aLitTree.Decode(v & Mask(litBits));
-    const uint32_t symbol = entry & 0xFFFF;
-    int32_t len = int32_t(entry >> 16 & 0xFF);
-    int32_t extra = int32_t(entry >> 24);
-    if (symbol < 256) {
-      aWindow.PutLiteral(uint8_t(symbol));
-      aBits.DiscardBits(len);
-      continue;
-    }
-    if (symbol == 256) {
-      aBits.DiscardBits(len);
-      return;
-    }
-    if (symbol > 285) DataError("decoded an invalid length symbol: greater than 285 [DecodeData]");
+void Copy8(uint8_t* aTo, const uint8_t* aFrom) {
+  uint64_t chunk;
+  std::memcpy(&chunk, aFrom, sizeof(chunk));
+  std::memcpy(aTo, &chunk, sizeof(chunk));
+}
 
-    int32_t length;
-    if (!aDeflate64 && symbol == 285) {
-      length = 258;
-      aBits.DiscardBits(len);
-    } else {
-      length = dfc_LengthBase[symbol - 257];
-      if (extra > 0) length += int32_t((v >> len) & Mask(extra));
-      aBits.DiscardBits(len + extra);
-    }
-
-    v = aBits.PeekBits(distBits + 14);
-    entry = aDistTree.Decode(v & Mask(distBits));
-    const uint32_t distSymbol = entry & 0xFFFF;
-    len = int32_t(entry >> 16 & 0xFF);
-    extra = int32_t(entry >> 24);
-    if (!aDeflate64 && distSymbol > 29)
-      DataError("decoded an invalid distance symbol: greater than 29 [DecodeData]");
-    if (distSymbol > 31)
-      DataError("decoded an invalid distance symbol: greater than 31 [DecodeData]");
-    int32_t distance = dfc_DistanceBase[distSymbol];
-    if (extra > 0) distance += int32_t((v >> len) & Mask(extra));
-    aBits.DiscardBits(len + extra);
-
-    aWindow.PutMatch(length, distance);
+// Copies a match whose distance the caller checked; may write up to 15
+// bytes past its end.
+[[gnu::always_inline]] inline void CopyMatch(uint8_t* aTo, uint32_t aLength, uint32_t aDistance) {
+  const uint8_t* from = aTo - aDistance;
+  if (aDistance >= 8) {
+    // Each chunk reads only bytes already final: at least eight back. Most
+    // matches are short: two chunks without a loop test.
+    Copy8(aTo, from);
+    Copy8(aTo + 8, from + 8);
+    for (uint32_t i = 16; i < aLength; i += 8) Copy8(aTo + i, from + i);
+  } else if (aDistance == 1) {
+    std::memset(aTo, from[0], aLength);
+  } else {
+    // Overlapping: each byte may be one this copy has just written.
+    for (uint32_t i = 0; i < aLength; ++i) aTo[i] = from[i];
   }
 }
 
-void InflateStoredBlock(TAbDfInBitStream& aBits, TAbDfOutputWindow& aWindow) {
+// The low `aBits` (0..63) bits.
+inline uint64_t LowBits(uint64_t aValue, uint32_t aBits) {
+  return aValue & ((uint64_t(1) << aBits) - 1);
+}
+
+[[gnu::always_inline]] inline uint32_t Lookup(const uint32_t* aEntries, uint64_t aBits,
+                                              uint32_t aFirstBits) {
+  const uint32_t entry = aEntries[LowBits(aBits, aFirstBits)];
+  if (DfEntryKind(entry) != kDfEntryTable) return entry;
+  return aEntries[DfEntryValue(entry) + LowBits(aBits >> aFirstBits, DfEntryLength(entry))];
+}
+
+// Tops the bit buffer up to at least 56 bits with one unaligned load; the
+// bits above the count are the bytes that follow, so loading them again is
+// harmless.
+[[gnu::always_inline]] inline void Refill(uint64_t& aBits, int32_t& aLeft, const uint8_t*& aNext) {
+  uint64_t word;
+  std::memcpy(&word, aNext, sizeof(word));
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  word = __builtin_bswap64(word);
+#endif
+  aBits |= word << aLeft;
+  aNext += (63 - aLeft) >> 3;
+  aLeft |= 56;
+}
+
+[[gnu::always_inline]] inline void Consume(uint64_t& aBits, int32_t& aLeft, uint32_t aCount) {
+  aBits >>= aCount;
+  aLeft -= int32_t(aCount);
+}
+
+// Decodes symbols straight from the reader's buffer into the window while
+// both have room for the largest symbol: no end of the input and no slide of
+// the window can come up, so nothing is checked per byte. Leaves anything
+// unusual (damaged data, a Deflate64 match longer than 258) to the careful
+// loop, at the start of that symbol. Returns true at the end of the block.
+bool DecodeFast(TAbDfBitReader& aBits, TAbDfOutputWindow& aWindow, const TAbDfDecodeTable& aLit,
+                const TAbDfDecodeTable& aDist) {
+  // Each turn loads at most 16 bytes (two refills of 8).
+  constexpr ptrdiff_t kInputMargin = 16;
+  const TAbDfBitState in = aBits.FastState();
+  uint8_t* const base = aWindow.Base();
+  uint8_t* out = base + aWindow.Current();
+  uint8_t* const outLimit = base + aWindow.FastLimit();
+  if (out > outLimit || in.SafeEnd - in.Next < kInputMargin) return false;
+
+  const uint32_t* lit = aLit.Entries();
+  const uint32_t* dist = aDist.Entries();
+  const uint32_t litBits = uint32_t(aLit.FirstBits());
+  const uint32_t distBits = uint32_t(aDist.FirstBits());
+  uint64_t bits = in.Bits;
+  int32_t left = in.BitsLeft;
+  const uint8_t* next = in.Next;
+  if (left == 64) {
+    // The refill shifts by the count: give the last byte back.
+    --next;
+    left = 56;
+    bits &= (uint64_t(1) << 56) - 1;
+  }
+  bool ended = false;
+  while (out <= outLimit && in.SafeEnd - next >= kInputMargin) {
+    Refill(bits, left, next);
+    uint32_t entry = Lookup(lit, bits, litBits);
+    if (DfEntryKind(entry) == kDfEntryLiteral) {
+      // 56 bits hold three literal codes of at most 15 bits.
+      *out++ = uint8_t(DfEntryValue(entry));
+      Consume(bits, left, DfEntryLength(entry));
+      entry = Lookup(lit, bits, litBits);
+      if (DfEntryKind(entry) != kDfEntryLiteral) continue;
+      *out++ = uint8_t(DfEntryValue(entry));
+      Consume(bits, left, DfEntryLength(entry));
+      entry = Lookup(lit, bits, litBits);
+      if (DfEntryKind(entry) != kDfEntryLiteral) continue;
+      *out++ = uint8_t(DfEntryValue(entry));
+      Consume(bits, left, DfEntryLength(entry));
+      continue;
+    }
+    const uint32_t codeLen = DfEntryLength(entry);
+    if (DfEntryKind(entry) != kDfEntryPlain) {
+      if (DfEntryKind(entry) == kDfEntryEnd) {
+        Consume(bits, left, codeLen);
+        ended = true;
+      }
+      break;
+    }
+
+    const uint64_t symbolBits = bits;
+    const int32_t symbolLeft = left;
+    const uint8_t* const symbolNext = next;
+    const uint32_t extra = DfEntryExtra(entry);
+    const uint32_t length = DfEntryValue(entry) + uint32_t(LowBits(bits >> codeLen, extra));
+    Consume(bits, left, codeLen + extra);
+    // A distance code takes up to 29 bits; only a Deflate64 length leaves fewer.
+    if (left < 29) Refill(bits, left, next);
+    const uint32_t distEntry = Lookup(dist, bits, distBits);
+    const uint32_t distLen = DfEntryLength(distEntry);
+    const uint32_t distExtra = DfEntryExtra(distEntry);
+    const bool usable = DfEntryKind(distEntry) == kDfEntryPlain && length <= kLongestPlainMatch;
+    const uint32_t distance =
+        usable ? DfEntryValue(distEntry) + uint32_t(LowBits(bits >> distLen, distExtra)) : 0;
+    if (!usable || distance > uint32_t(out - base)) {
+      bits = symbolBits;
+      left = symbolLeft;
+      next = symbolNext;
+      break;
+    }
+    Consume(bits, left, distLen + distExtra);
+    CopyMatch(out, length, distance);
+    out += length;
+  }
+  aBits.SetFastState({bits, left, next, in.SafeEnd});
+  aWindow.SetCurrent(int32_t(out - base));
+  return ended;
+}
+
+// One symbol with every check; returns true at the end of the block.
+bool DecodeSymbol(TAbDfBitReader& aBits, TAbDfOutputWindow& aWindow, const TAbDfDecodeTable& aLit,
+                  const TAbDfDecodeTable& aDist, bool aDeflate64) {
+  const int32_t litBits = aLit.LookupBitLength();
+  uint32_t v = aBits.PeekBits(litBits + (aDeflate64 ? 16 : 5));
+  uint32_t entry = aLit.Decode(v & Mask(litBits));
+  int32_t len = int32_t(DfEntryLength(entry));
+  int32_t extra = int32_t(DfEntryExtra(entry));
+  switch (DfEntryKind(entry)) {
+    case kDfEntryLiteral:
+      aWindow.PutLiteral(uint8_t(DfEntryValue(entry)));
+      aBits.DiscardBits(len);
+      return false;
+    case kDfEntryEnd:
+      aBits.DiscardBits(len);
+      return true;
+    case kDfEntryPlain:
+      break;
+    default:
+      DataError("decoded an invalid length symbol: greater than 285 [DecodeData]");
+  }
+  int32_t length = int32_t(DfEntryValue(entry));
+  if (extra > 0) length += int32_t((v >> len) & Mask(extra));
+  aBits.DiscardBits(len + extra);
+
+  const int32_t distBits = aDist.LookupBitLength();
+  v = aBits.PeekBits(distBits + 14);
+  entry = aDist.Decode(v & Mask(distBits));
+  if (DfEntryKind(entry) != kDfEntryPlain) {
+    if (!aDeflate64) DataError("decoded an invalid distance symbol: greater than 29 [DecodeData]");
+    DataError("decoded an invalid distance symbol: greater than 31 [DecodeData]");
+  }
+  len = int32_t(DfEntryLength(entry));
+  extra = int32_t(DfEntryExtra(entry));
+  int32_t distance = int32_t(DfEntryValue(entry));
+  if (extra > 0) distance += int32_t((v >> len) & Mask(extra));
+  aBits.DiscardBits(len + extra);
+
+  aWindow.PutMatch(length, distance);
+  return false;
+}
+
+void DecodeData(TAbDfBitReader& aBits, TAbDfOutputWindow& aWindow, const TAbDfDecodeTable& aLit,
+                const TAbDfDecodeTable& aDist, bool aDeflate64) {
+  while (!DecodeFast(aBits, aWindow, aLit, aDist) &&
+         !DecodeSymbol(aBits, aWindow, aLit, aDist, aDeflate64)) {
+  }
+}
+
+void InflateStoredBlock(TAbDfBitReader& aBits, TAbDfOutputWindow& aWindow) {
   aBits.AlignToByte();
   uint8_t header[4];
   aBits.ReadBuffer(header, 4);
@@ -99,23 +252,23 @@ void InflateStoredBlock(TAbDfInBitStream& aBits, TAbDfOutputWindow& aWindow) {
   }
 }
 
-void InflateFixedBlock(TAbDfInBitStream& aBits, TAbDfOutputWindow& aWindow, bool aDeflate64) {
-  DecodeData(aBits, aWindow, AbDfFixedLiteralTree(), AbDfFixedDistanceTree(), aDeflate64);
+void InflateFixedBlock(TAbDfBitReader& aBits, TAbDfOutputWindow& aWindow, bool aDeflate64) {
+  DecodeData(aBits, aWindow, AbDfFixedLiteralTable(aDeflate64), AbDfFixedDistanceTable(aDeflate64),
+             aDeflate64);
 }
 
-void ReadLitDistCodeLengths(TAbDfInBitStream& aBits, const TAbDfDecodeHuffmanTree& aTree,
+void ReadLitDistCodeLengths(TAbDfBitReader& aBits, const TAbDfDecodeTable& aTable,
                             TCodeLengths& aLengths, int32_t aCount) {
   aLengths.fill(0);
-  const int32_t lookupBits = aTree.LookupBitLength();
+  const int32_t lookupBits = aTable.LookupBitLength();
   int32_t i = 0;
   while (i < aCount) {
     const uint32_t v = aBits.PeekBits(lookupBits + 7);
-    const uint32_t entry = aTree.Decode(v & Mask(lookupBits));
-    const uint32_t symbol = entry & 0xFFFF;
-    const int32_t len = int32_t(entry >> 16 & 0xFF);
-    if (symbol > 18) DataError("decoded a symbol not between 0 and 18 {ReadLitDistCodeLengths}");
-    if (len == 0 || len > lookupBits)
-      DataError("decoded a code length out of range {ReadLitDistCodeLengths}");
+    const uint32_t entry = aTable.Decode(v & Mask(lookupBits));
+    if (DfEntryKind(entry) != kDfEntryPlain)
+      DataError("decoded a symbol not between 0 and 18 {ReadLitDistCodeLengths}");
+    const uint32_t symbol = DfEntryValue(entry);
+    const int32_t len = int32_t(DfEntryLength(entry));
 
     if (symbol <= 15) {
       aLengths[size_t(i++)] = int32_t(symbol);
@@ -142,7 +295,8 @@ void ReadLitDistCodeLengths(TAbDfInBitStream& aBits, const TAbDfDecodeHuffmanTre
   }
 }
 
-void InflateDynamicBlock(TAbDfInBitStream& aBits, TAbDfOutputWindow& aWindow, bool aDeflate64) {
+void InflateDynamicBlock(TAbDfBitReader& aBits, TAbDfOutputWindow& aWindow, bool aDeflate64,
+                         TDecodeTables& aTables) {
   const int32_t hlit = int32_t(aBits.ReadBits(5)) + 257;
   const int32_t hdist = int32_t(aBits.ReadBits(5)) + 1;
   const int32_t hclen = int32_t(aBits.ReadBits(4)) + 4;
@@ -154,21 +308,18 @@ void InflateDynamicBlock(TAbDfInBitStream& aBits, TAbDfOutputWindow& aWindow, bo
   TCodeLengths lengths{};
   for (int32_t i = 0; i < hclen; ++i)
     lengths[dfc_CodeLengthIndex[size_t(i)]] = int32_t(aBits.ReadBits(3));
-  TAbDfDecodeHuffmanTree codeLenTree(19, 7, huDecoding);
-  codeLenTree.Build(lengths.data(), 0, 19, nullptr, 19);
+  aTables.CodeLengths.Build(lengths.data(), 19, TAbDfAlphabet::CodeLengths, aDeflate64);
 
-  ReadLitDistCodeLengths(aBits, codeLenTree, lengths, hlit + hdist);
+  ReadLitDistCodeLengths(aBits, aTables.CodeLengths, lengths, hlit + hdist);
 
-  TAbDfDecodeHuffmanTree litTree(kMaxLitLenCodes, 15, huDecoding);
-  litTree.Build(lengths.data(), 0, hlit, dfc_LengthExtraBits.data(), 257);
-  TAbDfDecodeHuffmanTree distTree(aDeflate64 ? kMaxDeflate64DistCodes : kMaxDistCodes, 15,
-                                  huDecoding);
-  distTree.Build(lengths.data(), hlit, hdist, dfc_DistanceExtraBits.data(), 0);
+  aTables.Literals.Build(lengths.data(), hlit, TAbDfAlphabet::LiteralLengths, aDeflate64);
+  aTables.Distances.Build(lengths.data() + hlit, hdist, TAbDfAlphabet::Distances, aDeflate64);
 
-  DecodeData(aBits, aWindow, litTree, distTree, aDeflate64);
+  DecodeData(aBits, aWindow, aTables.Literals, aTables.Distances, aDeflate64);
 }
 
-void InflateBlocks(TAbDfInBitStream& aBits, TAbDfOutputWindow& aWindow, bool aDeflate64) {
+void InflateBlocks(TAbDfBitReader& aBits, TAbDfOutputWindow& aWindow, bool aDeflate64) {
+  TDecodeTables tables;
   bool final;
   do {
     final = aBits.ReadBit();
@@ -180,7 +331,7 @@ void InflateBlocks(TAbDfInBitStream& aBits, TAbDfOutputWindow& aWindow, bool aDe
         InflateFixedBlock(aBits, aWindow, aDeflate64);
         break;
       case 2:
-        InflateDynamicBlock(aBits, aWindow, aDeflate64);
+        InflateDynamicBlock(aBits, aWindow, aDeflate64, tables);
         break;
       default:
         DataError("starting new block, but invalid block type [Inflate]");
@@ -225,7 +376,7 @@ uint32_t Inflate(TStream* aSource, TStream* aDest, TAbDeflateHelper* aHelper) {
   const bool testOnly = (options & dfoTestOnly) != 0;
   uint32_t result = 0;
   {
-    TAbDfInBitStream bits(source, helper.SourceSize, helper.ProgressHook);
+    TAbDfBitReader bits(source, helper.SourceSize, helper.ProgressHook);
     TAbDfOutputWindow window(aDest, log.get(), testOnly, helper.OutputLimit,
                              (options & dfoAdler32) == 0, (options & dfoDeflate64) != 0);
     try {

@@ -40,6 +40,15 @@ class TAbDfOutputWindow {
   // Passes on what is pending.
   void Finish();
 
+  // The decoder's fast loop writes straight into the window: Base() +
+  // Current() is the next byte. While Current() <= FastLimit() three
+  // literals or a match of up to 258 bytes and 15 more written past its end
+  // fit without a check; SetCurrent then takes the new position back.
+  uint8_t* Base() { return FBuffer.get(); }
+  int32_t Current() const { return FCurrent; }
+  int32_t FastLimit() const { return FCheckPoint - 259; }
+  void SetCurrent(int32_t aCurrent) { FCurrent = aCurrent; }
+
  private:
   void CheckAfterPut();
   void WriteOut(bool aFlush);
