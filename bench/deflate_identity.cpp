@@ -20,6 +20,7 @@
 #include "archive/deflate/AbDfBase.h"
 #include "archive/deflate/AbDfEnc.h"
 #include "platform/Classes.h"
+#include "platform/Random.h"
 
 namespace fs = std::filesystem;
 
@@ -274,6 +275,8 @@ std::string Fingerprint(const TInput& aInput, const TSetting& aSetting, size_t& 
   if (aSetting.Password) {
     helper.Password = "735296482913572";
     helper.HeaderCheck = 0x12345678;
+    // The cipher header starts with random bytes.
+    SetRandSeed(20261211);
   }
   const uint32_t checksum = Deflate(&source, &dest, &helper);
   uint8_t tail[4];

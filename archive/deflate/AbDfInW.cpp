@@ -7,9 +7,6 @@ namespace {
 
 constexpr int32_t kHashSize = 16384;
 constexpr uint32_t kHashMask = kHashSize - 1;
-// The window start may run this far ahead of the buffer start before the
-// bytes are moved down: sliding moves at least this much at a time.
-constexpr int32_t kSlideDistance = 16384;
 // Entering one of the last two positions reads up to two bytes past the
 // data; they need not be valid, only present.
 constexpr int32_t kSpareBytes = 2;
@@ -21,10 +18,19 @@ uint16_t Word(const uint8_t* aBytes) {
   return word;
 }
 
-uint32_t DWord(const uint8_t* aBytes) {
-  uint32_t word;
+uint64_t QWord(const uint8_t* aBytes) {
+  uint64_t word;
   std::memcpy(&word, aBytes, sizeof(word));
   return word;
+}
+
+// Index of the lowest non-zero byte of a non-zero little-endian word.
+int32_t FirstDifferentByte(uint64_t aDiff) {
+  if constexpr (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
+    return __builtin_ctzll(aDiff) / 8;
+  } else {
+    return __builtin_clzll(aDiff) / 8;
+  }
 }
 
 int32_t CheckedWindowSize(int32_t aWindowSize) {
@@ -98,15 +104,21 @@ void TAbDfInputWindow::Slide() {
 }
 
 void TAbDfInputWindow::EnterPositions(int32_t aFirstOfs, int32_t aCount) {
+  const uint8_t* third = At(aFirstOfs) + 2;
+  int32_t* chain = FChain.data();
+  int32_t* heads = FHashHeads.data();
+  const int32_t winMask = FWinMask;
+  uint32_t hash = FHash;
   for (int32_t offset = aFirstOfs; offset < aFirstOfs + aCount; ++offset) {
-    FHash = ((FHash << 5) ^ At(offset)[2]) & kHashMask;
-    FChain[size_t(offset & FWinMask)] = FHashHeads[FHash];
-    FHashHeads[FHash] = offset;
+    hash = ((hash << 5) ^ *third++) & kHashMask;
+    chain[offset & winMask] = heads[hash];
+    heads[hash] = offset;
   }
+  FHash = hash;
   FHashedCount = aFirstOfs + aCount;
 }
 
-void TAbDfInputWindow::FollowWindow(int32_t aCount) {
+void TAbDfInputWindow::FollowWindowSlowly(int32_t aCount) {
   if (FAdvancing) {
     FWindowStartOfs += aCount;
   } else if (FCurrentOfs - FWindowStartOfs >= FWinSize) {
@@ -117,7 +129,6 @@ void TAbDfInputWindow::FollowWindow(int32_t aCount) {
 }
 
 void TAbDfInputWindow::ReportProgress(int32_t aCount) {
-  if (!FOnProgress) return;
   FBytesUsed += aCount;
   if (FBytesUsed % kProgressStep == 0 && FStreamSize > 0)
     FOnProgress(AbDfPercentDone(FBytesUsed, FStreamSize));
@@ -131,35 +142,38 @@ void TAbDfInputWindow::Advance(int32_t aCount, int32_t aHashCount) {
   EnterPositions(aHashCount == aCount ? FCurrentOfs : FCurrentOfs + 1, aHashCount);
   FCurrentOfs += aCount;
   FollowWindow(aCount);
-  ReportProgress(aCount);
-}
-
-void TAbDfInputWindow::AdvanceOne() {
-  ZASSERT(LookAhead() >= 1, "TAbDfInputWindow.Advance: seem to be advancing into the unknown");
-  ++FCurrentOfs;
-  FollowWindow(1);
-  ReportProgress(1);
+  if (FOnProgress) ReportProgress(aCount);
 }
 
 int32_t TAbDfInputWindow::MatchLength(const uint8_t* aCandidate, const uint8_t* aCurrent,
                                       int32_t aLimit) const {
+  // Eight bytes at a time: the lowest differing bit gives the first
+  // differing byte (bytes are loaded least significant first on the hosts we
+  // build for, so the count is of trailing zeros).
   int32_t length = 2;
-  while (aLimit - length >= 4 && DWord(aCandidate + length) == DWord(aCurrent + length))
-    length += 4;
+  while (aLimit - length >= 8) {
+    const uint64_t diff = QWord(aCandidate + length) ^ QWord(aCurrent + length);
+    if (diff != 0) return length + FirstDifferentByte(diff);
+    length += 8;
+  }
   while (length < aLimit && aCandidate[length] == aCurrent[length]) ++length;
   return length;
 }
 
 bool TAbDfInputWindow::SearchMatch(int32_t aGoodEnoughLength, TAbDfMatch& aMatch,
                                    const TAbDfMatch& aPrevMatch) {
-  EnterPositions(FCurrentOfs, 1);
-  const int32_t* chain = FChain.data();
+  int32_t* chain = FChain.data();
   const int32_t winMask = FWinMask;
   const int32_t windowStart = FWindowStartOfs;
   const int32_t currentOfs = FCurrentOfs;
   // Offsets are turned into addresses against the buffer's start.
   const uint8_t* base = FBuffer.data() - FBufferOfs;
-  int32_t candidate = chain[currentOfs & winMask];
+  // Enters the current position; its link is the first candidate.
+  FHash = ((FHash << 5) ^ base[currentOfs + 2]) & kHashMask;
+  int32_t candidate = FHashHeads[FHash];
+  chain[currentOfs & winMask] = candidate;
+  FHashHeads[FHash] = currentOfs;
+  FHashedCount = currentOfs + 1;
 
   const uint8_t* current = base + currentOfs;
   const int32_t limit = std::min(LookAhead(), FMaxMatch);
@@ -203,10 +217,6 @@ bool TAbDfInputWindow::SearchMatch(int32_t aGoodEnoughLength, TAbDfMatch& aMatch
 uint8_t TAbDfInputWindow::TakeByte() {
   ZASSERT(LookAhead() >= 1, "TAbDfInputWindow.TakeByte: no byte is left");
   return *At(FCurrentOfs++);
-}
-
-int32_t TAbDfInputWindow::KeyLength() const {
-  return std::min(LookAhead(), 3);
 }
 
 uint32_t TAbDfInputWindow::Checksum() const {

@@ -37,7 +37,12 @@ class TAbDfInputWindow : public TAbDfInputSource {
   // the search just made.
   void Advance(int32_t aCount, int32_t aHashCount);
   // Moves one position, which the search just made has entered.
-  void AdvanceOne();
+  void AdvanceOne() {
+    ZASSERT(LookAhead() >= 1, "TAbDfInputWindow.Advance: seem to be advancing into the unknown");
+    ++FCurrentOfs;
+    FollowWindow(1);
+    if (FOnProgress) ReportProgress(1);
+  }
   // Enters the current position into the chains and looks for a match longer
   // than both 2 and the held-back match `aPrevMatch` (only its Length is
   // read). The search stops at a match of `aGoodEnoughLength`, and looks at a
@@ -49,7 +54,7 @@ class TAbDfInputWindow : public TAbDfInputSource {
   // bookkeeping: for the last one or two bytes of the input.
   uint8_t TakeByte();
   // Bytes left in the look-ahead, at most 3.
-  int32_t KeyLength() const;
+  int32_t KeyLength() const { return LookAhead() < 3 ? LookAhead() : 3; }
   // CRC-32 (final form) or Adler-32 of every byte read from the source.
   uint32_t Checksum() const;
 
@@ -67,6 +72,9 @@ class TAbDfInputWindow : public TAbDfInputSource {
 
  private:
   static constexpr int32_t kNone = -1;
+  // The window start may run this far ahead of the buffer start before the
+  // bytes are moved down: sliding moves at least this much at a time.
+  static constexpr int32_t kSlideDistance = 16384;
 
   uint8_t* At(int32_t aOffset) { return FBuffer.data() + (aOffset - FBufferOfs); }
   const uint8_t* At(int32_t aOffset) const { return FBuffer.data() + (aOffset - FBufferOfs); }
@@ -74,7 +82,16 @@ class TAbDfInputWindow : public TAbDfInputSource {
   void Refill();
   void Slide();
   void EnterPositions(int32_t aFirstOfs, int32_t aCount);
-  void FollowWindow(int32_t aCount);
+  // Moves the window start along with the current position; slides the
+  // buffer when the start has run far enough ahead.
+  void FollowWindow(int32_t aCount) {
+    if (FAdvancing && FWindowStartOfs + aCount - FBufferOfs < kSlideDistance)
+      FWindowStartOfs += aCount;
+    else
+      FollowWindowSlowly(aCount);
+  }
+  void FollowWindowSlowly(int32_t aCount);
+  // Counts consumed bytes for the progress hook (which is set).
   void ReportProgress(int32_t aCount);
   int32_t MatchLength(const uint8_t* aCandidate, const uint8_t* aCurrent, int32_t aLimit) const;
 

@@ -10,21 +10,10 @@ namespace {
 
 // ------------------------------------------------------------ shared helpers
 
-constexpr int32_t kMaxTokens = 32768;
-constexpr int32_t kEarlyCheckTokens = 8192;
-constexpr int32_t kLiteralTokenSize = 2;
-constexpr int32_t kMatchTokenSize = 5;
-// The encoder acts on a full block only at the top of its loop and may add
-// up to three tokens beyond the limit; the buffer has room for them.
-constexpr size_t kTokenBufferSize = kMaxTokens * kMatchTokenSize + 3 * kMatchTokenSize;
-
 constexpr int32_t kInBufferSize = 16384;
 
 uint32_t Mask(int32_t aBits) {
   return aBits >= 32 ? 0xFFFFFFFFu : (uint32_t(1) << aBits) - 1;
-}
-uint32_t ShiftRight(uint32_t aValue, int32_t aBits) {
-  return aBits >= 32 ? 0 : aValue >> aBits;
 }
 
 // Percentage of `aDone` against `aTotal`, rounded half to even, at most 100.
@@ -59,26 +48,9 @@ TAbDfOutBitStream::~TAbDfOutBitStream() {
   }
 }
 
-void TAbDfOutBitStream::WriteBits(uint32_t aBits, int32_t aCount) {
-  ZASSERT(aCount >= 1 && aCount <= 16,
-          "TAbDfOutBitStream.WriteBits: aCount should be from 1 to 16");
-  ZASSERT((aBits >> aCount) == 0, "TAbDfOutBitStream.WriteBits: aBits has more than aCount bits");
-  FBitBuffer |= aBits << FBitsUsed;
-  FBitsUsed += aCount;
-  if (FBitsUsed >= 32) {
-    StoreWord();
-    FBitsUsed -= 32;
-    FBitBuffer = ShiftRight(aBits, aCount - FBitsUsed);
-  }
-}
-
 void TAbDfOutBitStream::AlignToByte() {
   FBitsUsed = (FBitsUsed + 7) & ~7;
-  if (FBitsUsed == 32) {
-    StoreWord();
-    FBitBuffer = 0;
-    FBitsUsed = 0;
-  }
+  if (FBitsUsed == 32) StoreWord();
 }
 
 void TAbDfOutBitStream::WriteBuffer(const void* aBuffer, int32_t aCount) {
@@ -112,11 +84,6 @@ void TAbDfOutBitStream::Finish() {
   if (FBufPos > 0) obsEmptyBuffer();
 }
 
-void TAbDfOutBitStream::StoreWord() {
-  if (int32_t(FBuffer.size()) - FBufPos < 4) obsEmptyBuffer();
-  for (int i = 0; i < 4; ++i) FBuffer[size_t(FBufPos++)] = uint8_t(FBitBuffer >> (8 * i));
-}
-
 void TAbDfOutBitStream::MovePendingBytes() {
   while (FBitsUsed > 0) {
     if (FBufPos == int32_t(FBuffer.size())) obsEmptyBuffer();
@@ -132,54 +99,14 @@ void TAbDfOutBitStream::MovePendingBytes() {
 
 TAbDfLZStream::TAbDfLZStream(TAbDfInputSource& aSlideWin, bool aUseDeflate64,
                              TAbLogger* /*aLog: nothing to log*/)
-    : FSlideWin(aSlideWin),
+    : FTranslator(AbDfSharedTranslator()),
+      FSlideWin(aSlideWin),
       FStartOfs(aSlideWin.InputPosition()),
-      FBuffer(kTokenBufferSize),
+      // The encoder acts on a full block only at the top of its loop and may
+      // add up to three tokens beyond the limit; the buffer has room for them.
+      FBuffer(kMaxTokens * kMatchTokenSize + 3 * kMatchTokenSize),
       FUseDeflate64(aUseDeflate64) {
   Reset();
-}
-
-bool TAbDfLZStream::PutMatch(int32_t aMatchLen, int32_t aMatchDist) {
-  ZASSERT(FPosition + kMatchTokenSize <= FBuffer.size(),
-          "TAbDfLZStream.PutMatch: the token buffer is full");
-  const uint32_t len = uint32_t(aMatchLen - 1);
-  const uint32_t dist = uint32_t(aMatchDist - 1);
-  uint8_t* token = FBuffer.data() + FPosition;
-  token[0] = 0;
-  token[1] = uint8_t(len);
-  token[2] = uint8_t(len >> 8);
-  token[3] = uint8_t(dist);
-  token[4] = uint8_t(dist >> 8);
-  FPosition += kMatchTokenSize;
-
-  const TAbDfTranslator& translator = AbDfSharedTranslator();
-  ++FDistCount;
-  FCoveredSize += aMatchLen;
-  ++FLitBuckets[size_t(translator.LengthSymbol(aMatchLen))];
-  ++FDistBuckets[size_t(translator.DistanceSymbol(aMatchDist))];
-  return IsFull();
-}
-
-bool TAbDfLZStream::PutLiteral(uint8_t aCh) {
-  ZASSERT(FPosition + kLiteralTokenSize <= FBuffer.size(),
-          "TAbDfLZStream.PutLiteral: the token buffer is full");
-  FBuffer[FPosition] = 1;
-  FBuffer[FPosition + 1] = aCh;
-  FPosition += kLiteralTokenSize;
-  ++FLitCount;
-  ++FLitBuckets[aCh];
-  ++FCoveredSize;
-  return IsFull();
-}
-
-bool TAbDfLZStream::IsFull() const {
-  const int32_t tokens = FLitCount + FDistCount;
-  // A block of mostly literals that already compresses well is cut early so
-  // the next block gets codes of its own.
-  if (tokens % kEarlyCheckTokens == 0 && FDistCount < FLitCount &&
-      QuickEstimate() < FCoveredSize / 2)
-    return true;
-  return FDistCount >= kMaxTokens || tokens >= kMaxTokens;
 }
 
 void TAbDfLZStream::Reset() {

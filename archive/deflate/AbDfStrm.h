@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archive/deflate/AbDfBase.h"
+#include "archive/deflate/AbDfXlat.h"
 #include "platform/Classes.h"
 
 class TAbDfDecodeHuffmanTree;
@@ -27,7 +28,14 @@ class TAbDfOutBitStream {
   TAbDfOutBitStream& operator=(const TAbDfOutBitStream&) = delete;
 
   // Appends the `aCount` (1..16) low bits of `aBits`, which has no higher bit set.
-  void WriteBits(uint32_t aBits, int32_t aCount);
+  void WriteBits(uint32_t aBits, int32_t aCount) {
+    ZASSERT(aCount >= 1 && aCount <= 16,
+            "TAbDfOutBitStream.WriteBits: aCount should be from 1 to 16");
+    ZASSERT((aBits >> aCount) == 0, "TAbDfOutBitStream.WriteBits: aBits has more than aCount bits");
+    FBitBuffer |= uint64_t(aBits) << FBitsUsed;
+    FBitsUsed += aCount;
+    if (FBitsUsed >= 32) StoreWord();
+  }
   // Pads with zero bits to a byte boundary.
   void AlignToByte();
   // Writes `aCount` bytes straight through; the stream must be byte aligned.
@@ -41,10 +49,19 @@ class TAbDfOutBitStream {
   void Finish();
 
  private:
-  void StoreWord();
+  // Moves the low 32 bits of the bit buffer to the byte buffer.
+  void StoreWord() {
+    if (int32_t(FBuffer.size()) - FBufPos < 4) obsEmptyBuffer();
+    uint8_t* out = FBuffer.data() + FBufPos;
+    for (int i = 0; i < 4; ++i) out[i] = uint8_t(FBitBuffer >> (8 * i));
+    FBufPos += 4;
+    FBitBuffer >>= 32;
+    FBitsUsed -= 32;
+  }
   void MovePendingBytes();
 
-  uint32_t FBitBuffer = 0;
+  // Up to 48 bits: the next bit goes above the FBitsUsed bits held.
+  uint64_t FBitBuffer = 0;
   int32_t FBitsUsed = 0;
   std::array<uint8_t, 16384> FBuffer;
   int32_t FBufPos = 0;
@@ -71,8 +88,36 @@ class TAbDfLZStream {
 
   // Both return true when the block is full. Length 3..258 (65,536 with
   // Deflate64), distance 1..32,768 (65,536 with Deflate64).
-  bool PutMatch(int32_t aMatchLen, int32_t aMatchDist);
-  bool PutLiteral(uint8_t aCh);
+  bool PutMatch(int32_t aMatchLen, int32_t aMatchDist) {
+    ZASSERT(FPosition + kMatchTokenSize <= FBuffer.size(),
+            "TAbDfLZStream.PutMatch: the token buffer is full");
+    const uint32_t len = uint32_t(aMatchLen - 1);
+    const uint32_t dist = uint32_t(aMatchDist - 1);
+    uint8_t* token = FBuffer.data() + FPosition;
+    token[0] = 0;
+    token[1] = uint8_t(len);
+    token[2] = uint8_t(len >> 8);
+    token[3] = uint8_t(dist);
+    token[4] = uint8_t(dist >> 8);
+    FPosition += kMatchTokenSize;
+    ++FDistCount;
+    FCoveredSize += aMatchLen;
+    ++FLitBuckets[size_t(FTranslator.LengthSymbol(aMatchLen))];
+    ++FDistBuckets[size_t(FTranslator.DistanceSymbol(aMatchDist))];
+    return IsFull();
+  }
+  bool PutLiteral(uint8_t aCh) {
+    ZASSERT(FPosition + kLiteralTokenSize <= FBuffer.size(),
+            "TAbDfLZStream.PutLiteral: the token buffer is full");
+    uint8_t* token = FBuffer.data() + FPosition;
+    token[0] = 1;
+    token[1] = aCh;
+    FPosition += kLiteralTokenSize;
+    ++FLitCount;
+    ++FLitBuckets[aCh];
+    ++FCoveredSize;
+    return IsFull();
+  }
   // Empties the block; the next one starts at the first byte no token covered.
   void Reset();
   // Marks the token end and goes back to the first token.
@@ -94,8 +139,22 @@ class TAbDfLZStream {
   bool UseDeflate64() const { return FUseDeflate64; }
 
  private:
-  bool IsFull() const;
+  static constexpr int32_t kMaxTokens = 32768;
+  static constexpr int32_t kEarlyCheckTokens = 8192;
+  static constexpr size_t kLiteralTokenSize = 2;
+  static constexpr size_t kMatchTokenSize = 5;
 
+  bool IsFull() const {
+    const int32_t tokens = FLitCount + FDistCount;
+    // A block of mostly literals that already compresses well is cut early so
+    // the next block gets codes of its own.
+    if (tokens % kEarlyCheckTokens == 0 && FDistCount < FLitCount &&
+        QuickEstimate() < FCoveredSize / 2)
+      return true;
+    return FDistCount >= kMaxTokens || tokens >= kMaxTokens;
+  }
+
+  const TAbDfTranslator& FTranslator;
   size_t FPosition = 0;
   std::array<int32_t, 32> FDistBuckets{};
   int32_t FDistCount = 0;
