@@ -191,21 +191,13 @@ TAbDfBitState TAbDfBitReader::FastState() const {
 }
 
 void TAbDfBitReader::SetFastState(const TAbDfBitState& aState) {
-  // The fast loop moves byte by byte, this reader word by word: going back
-  // to its grid (or forward, when the bit buffer holds too few bytes to give
-  // back) keeps every later refill and source read where it would have been.
-  uint64_t bits = aState.Bits;
-  int32_t left = aState.BitsLeft;
-  const uint8_t* next = aState.Next;
-  const int32_t offGrid = int32_t((next - (FBuffer.get() + FBufPos)) & 3);
-  if (offGrid > 0 && left >= 8 * offGrid) {
-    next -= offGrid;
-    left -= 8 * offGrid;
-  } else if (offGrid > 0) {
-    for (int32_t i = 0; i < 4 - offGrid; ++i, left += 8)
-      bits = (bits & ((uint64_t(1) << left) - 1)) | uint64_t(*next++) << left;
-  }
-  FBitsLeft = left;
-  FBitBuffer = left >= 64 ? bits : bits & ((uint64_t(1) << left) - 1);
-  FBufPos = int32_t(next - FBuffer.get());
+  // The fast loop moves byte by byte, this reader word by word: giving the
+  // bytes back to the grid keeps every later refill and source read where it
+  // would have been.
+  const int32_t offGrid = int32_t((aState.Next - (FBuffer.get() + FBufPos)) & 3);
+  ZASSERT(aState.BitsLeft >= 24 && aState.BitsLeft < 64,
+          "TAbDfBitReader.SetFastState: the bit buffer must hold three bytes to give back");
+  FBitsLeft = aState.BitsLeft - 8 * offGrid;
+  FBitBuffer = aState.Bits & ((uint64_t(1) << FBitsLeft) - 1);
+  FBufPos = int32_t(aState.Next - offGrid - FBuffer.get());
 }

@@ -58,8 +58,8 @@ class TAbDfBitReader {
 
   // The state for the fast loop; SafeEnd <= Next when it cannot run.
   TAbDfBitState FastState() const;
-  // Takes back a state the fast loop made from FastState: Next at most 9
-  // bytes before SafeEnd, the bit buffer holding the bits just before Next.
+  // Takes back a state the fast loop made from FastState: the bit buffer
+  // holding 24 to 63 bits, those just before Next.
   void SetFastState(const TAbDfBitState& aState);
 
  private:

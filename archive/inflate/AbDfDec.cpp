@@ -109,8 +109,9 @@ inline uint64_t LowBits(uint64_t aValue, uint32_t aBits) {
 // loop, at the start of that symbol. Returns true at the end of the block.
 bool DecodeFast(TAbDfBitReader& aBits, TAbDfOutputWindow& aWindow, const TAbDfDecodeTable& aLit,
                 const TAbDfDecodeTable& aDist) {
-  // Each turn loads at most 16 bytes (two refills of 8).
-  constexpr ptrdiff_t kInputMargin = 16;
+  // Each turn moves on at most 14 bytes (two refills of 7); the last refill
+  // after the loop reads eight more.
+  constexpr ptrdiff_t kInputMargin = 24;
   const TAbDfBitState in = aBits.FastState();
   uint8_t* const base = aWindow.Base();
   uint8_t* out = base + aWindow.Current();
@@ -181,6 +182,8 @@ bool DecodeFast(TAbDfBitReader& aBits, TAbDfOutputWindow& aWindow, const TAbDfDe
     CopyMatch(out, length, distance);
     out += length;
   }
+  // The reader takes its bytes back from a full bit buffer.
+  Refill(bits, left, next);
   aBits.SetFastState({bits, left, next, in.SafeEnd});
   aWindow.SetCurrent(int32_t(out - base));
   return ended;
