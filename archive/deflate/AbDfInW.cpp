@@ -63,7 +63,7 @@ TAbDfInputWindow::TAbDfInputWindow(TStream& aStream, int32_t aStreamSize, int32_
   FBufferSize = FWinSize + kSlideDistance + FMaxMatch;
   FBuffer.assign(size_t(FBufferSize + kSpareBytes), 0);
   FHashHeads.assign(kHashSize, kNone);
-  FChain.assign(size_t(FWinSize), kNone);
+  FChain.assign(size_t(FWinSize), TLinks{kNone, kNone});
   Refill();
 }
 
@@ -105,14 +105,10 @@ void TAbDfInputWindow::Slide() {
 
 void TAbDfInputWindow::EnterPositions(int32_t aFirstOfs, int32_t aCount) {
   const uint8_t* third = At(aFirstOfs) + 2;
-  int32_t* chain = FChain.data();
-  int32_t* heads = FHashHeads.data();
-  const int32_t winMask = FWinMask;
   uint32_t hash = FHash;
   for (int32_t offset = aFirstOfs; offset < aFirstOfs + aCount; ++offset) {
     hash = ((hash << 5) ^ *third++) & kHashMask;
-    chain[offset & winMask] = heads[hash];
-    heads[hash] = offset;
+    EnterPosition(offset, hash);
   }
   FHash = hash;
   FHashedCount = aFirstOfs + aCount;
@@ -162,17 +158,16 @@ int32_t TAbDfInputWindow::MatchLength(const uint8_t* aCandidate, const uint8_t* 
 
 bool TAbDfInputWindow::SearchMatch(int32_t aGoodEnoughLength, TAbDfMatch& aMatch,
                                    const TAbDfMatch& aPrevMatch) {
-  int32_t* chain = FChain.data();
+  const TLinks* chain = FChain.data();
   const int32_t winMask = FWinMask;
   const int32_t windowStart = FWindowStartOfs;
   const int32_t currentOfs = FCurrentOfs;
   // Offsets are turned into addresses against the buffer's start.
   const uint8_t* base = FBuffer.data() - FBufferOfs;
-  // Enters the current position; its link is the first candidate.
+  // Enters the current position; its links are the first two candidates.
   FHash = ((FHash << 5) ^ base[currentOfs + 2]) & kHashMask;
-  int32_t candidate = FHashHeads[FHash];
-  chain[currentOfs & winMask] = candidate;
-  FHashHeads[FHash] = currentOfs;
+  int32_t candidate = EnterPosition(currentOfs, FHash);
+  int32_t next = chain[currentOfs & winMask].PrevOfPrev;
   FHashedCount = currentOfs + 1;
 
   const uint8_t* current = base + currentOfs;
@@ -188,11 +183,12 @@ bool TAbDfInputWindow::SearchMatch(int32_t aGoodEnoughLength, TAbDfMatch& aMatch
   uint16_t last = Word(current + best - 1);
   int32_t stepsLeft = best < good ? FChainLimit : FChainLimit / 4;
   int32_t distance = 0;
-  // kNone lies below every window start.
-  while (candidate >= windowStart && candidate < currentOfs) {
+  // kNone lies below every window start. `next` follows `candidate` in the
+  // chain; the links of a candidate above the window start are its own.
+  while (candidate >= windowStart) {
     const uint8_t* bytes = base + candidate;
-    // The link is needed next whatever this candidate gives; ask for it early.
-    const int32_t next = chain[candidate & winMask];
+    // Needed after the next step whatever this candidate gives; ask early.
+    const int32_t afterNext = chain[candidate & winMask].PrevOfPrev;
     if (((Word(bytes) ^ first) | (Word(bytes + best - 1) ^ last)) == 0) {
       const int32_t length = MatchLength(bytes, current, limit);
       if (length > best) {
@@ -203,10 +199,11 @@ bool TAbDfInputWindow::SearchMatch(int32_t aGoodEnoughLength, TAbDfMatch& aMatch
       }
     }
     if (--stepsLeft <= 0) break;
-    // Links only ever point back; one that does not is a slot reused by the
-    // position a whole window later, the current one.
-    if (next >= candidate) break;
+    // The position at the window start may have handed its slot to the
+    // current one: the chain ends there.
+    if (candidate == windowStart) break;
     candidate = next;
+    next = afterNext;
   }
   if (best < 3 || held >= best) return false;
   aMatch.Length = best;

@@ -82,6 +82,17 @@ class TAbDfInputWindow : public TAbDfInputSource {
   void Refill();
   void Slide();
   void EnterPositions(int32_t aFirstOfs, int32_t aCount);
+  // Enters `aOffset` with the hash `aHash` into the chains; the position
+  // before it in its chain.
+  int32_t EnterPosition(int32_t aOffset, uint32_t aHash) {
+    const int32_t head = FHashHeads[aHash];
+    // Read before the write: both may be the same slot. No head (kNone)
+    // reads some slot whose value is then never used.
+    const int32_t second = FChain[size_t(head & FWinMask)].Prev;
+    FChain[size_t(aOffset & FWinMask)] = {head, second};
+    FHashHeads[aHash] = aOffset;
+    return head;
+  }
   // Moves the window start along with the current position; slides the
   // buffer when the start has run far enough ahead.
   void FollowWindow(int32_t aCount) {
@@ -100,9 +111,18 @@ class TAbDfInputWindow : public TAbDfInputSource {
   int32_t FBufferSize;           // without the spare bytes
   int32_t FBytesUsed = 0;
   int32_t FChainLimit;
+  // A position's link in its chain, and the link after that: a walk down the
+  // chain then waits for one memory read per two candidates.
+  struct TLinks {
+    int32_t Prev;
+    int32_t PrevOfPrev;
+  };
   // Chains are kept by input offset (slot: offset modulo the window size), so
-  // a slide moves only bytes and never re-keys a link.
-  std::vector<int32_t> FChain;
+  // a slide moves only bytes and never re-keys a link. A slot is reused by
+  // the position a whole window later; the links of a position inside the
+  // window are never replaced, and both of them are taken when the position
+  // is entered (the slot of the first link is still its own then).
+  std::vector<TLinks> FChain;
   std::vector<int32_t> FHashHeads;
   uint32_t FHash = 0;
   int32_t FHashedCount = 0;  // positions entered so far: offsets 0 .. FHashedCount − 1
