@@ -80,7 +80,7 @@ inline uint64_t LowBits(uint64_t aValue, uint32_t aBits) {
                                               uint32_t aFirstBits) {
   const uint32_t entry = aEntries[LowBits(aBits, aFirstBits)];
   if (DfEntryKind(entry) != kDfEntryTable) return entry;
-  return aEntries[DfEntryValue(entry) + LowBits(aBits >> aFirstBits, DfEntryLength(entry))];
+  return aEntries[DfEntryValue(entry) + LowBits(aBits >> aFirstBits, DfEntryBits(entry))];
 }
 
 // Tops the bit buffer up to at least 56 bits with one unaligned load; the
@@ -109,7 +109,7 @@ inline uint64_t LowBits(uint64_t aValue, uint32_t aBits) {
 // loop, at the start of that symbol. Returns true at the end of the block.
 bool DecodeFast(TAbDfBitReader& aBits, TAbDfOutputWindow& aWindow, const TAbDfDecodeTable& aLit,
                 const TAbDfDecodeTable& aDist) {
-  // Each turn moves on at most 14 bytes (two refills of 7); the last refill
+  // Each turn moves on at most 14 bytes (two refills of 7), the last refill
   // after the loop reads eight more.
   constexpr ptrdiff_t kInputMargin = 24;
   const TAbDfBitState in = aBits.FastState();
@@ -132,27 +132,21 @@ bool DecodeFast(TAbDfBitReader& aBits, TAbDfOutputWindow& aWindow, const TAbDfDe
     bits &= (uint64_t(1) << 56) - 1;
   }
   bool ended = false;
+  // The entry of the next symbol is looked up as soon as the bits are
+  // there, ahead of the copy of the match before it.
+  Refill(bits, left, next);
+  uint32_t entry = Lookup(lit, bits, litBits);
   while (out <= outLimit && in.SafeEnd - next >= kInputMargin) {
-    Refill(bits, left, next);
-    uint32_t entry = Lookup(lit, bits, litBits);
     if (DfEntryKind(entry) == kDfEntryLiteral) {
-      // 56 bits hold three literal codes of at most 15 bits.
       *out++ = uint8_t(DfEntryValue(entry));
-      Consume(bits, left, DfEntryLength(entry));
+      Consume(bits, left, DfEntryBits(entry));
+      Refill(bits, left, next);
       entry = Lookup(lit, bits, litBits);
-      if (DfEntryKind(entry) != kDfEntryLiteral) continue;
-      *out++ = uint8_t(DfEntryValue(entry));
-      Consume(bits, left, DfEntryLength(entry));
-      entry = Lookup(lit, bits, litBits);
-      if (DfEntryKind(entry) != kDfEntryLiteral) continue;
-      *out++ = uint8_t(DfEntryValue(entry));
-      Consume(bits, left, DfEntryLength(entry));
       continue;
     }
-    const uint32_t codeLen = DfEntryLength(entry);
     if (DfEntryKind(entry) != kDfEntryPlain) {
       if (DfEntryKind(entry) == kDfEntryEnd) {
-        Consume(bits, left, codeLen);
+        Consume(bits, left, DfEntryBits(entry));
         ended = true;
       }
       break;
@@ -161,24 +155,27 @@ bool DecodeFast(TAbDfBitReader& aBits, TAbDfOutputWindow& aWindow, const TAbDfDe
     const uint64_t symbolBits = bits;
     const int32_t symbolLeft = left;
     const uint8_t* const symbolNext = next;
-    const uint32_t extra = DfEntryExtra(entry);
-    const uint32_t length = DfEntryValue(entry) + uint32_t(LowBits(bits >> codeLen, extra));
-    Consume(bits, left, codeLen + extra);
+    // The extra bits follow the code: the symbol's bits above its code length.
+    const uint32_t length =
+        DfEntryValue(entry) + uint32_t(LowBits(bits, DfEntryBits(entry)) >> DfEntryLength(entry));
+    Consume(bits, left, DfEntryBits(entry));
     // A distance code takes up to 29 bits; only a Deflate64 length leaves fewer.
     if (left < 29) Refill(bits, left, next);
     const uint32_t distEntry = Lookup(dist, bits, distBits);
-    const uint32_t distLen = DfEntryLength(distEntry);
-    const uint32_t distExtra = DfEntryExtra(distEntry);
     const bool usable = DfEntryKind(distEntry) == kDfEntryPlain && length <= kLongestPlainMatch;
     const uint32_t distance =
-        usable ? DfEntryValue(distEntry) + uint32_t(LowBits(bits >> distLen, distExtra)) : 0;
+        usable ? DfEntryValue(distEntry) +
+                     uint32_t(LowBits(bits, DfEntryBits(distEntry)) >> DfEntryLength(distEntry))
+               : 0;
     if (!usable || distance > uint32_t(out - base)) {
       bits = symbolBits;
       left = symbolLeft;
       next = symbolNext;
       break;
     }
-    Consume(bits, left, distLen + distExtra);
+    Consume(bits, left, DfEntryBits(distEntry));
+    Refill(bits, left, next);
+    entry = Lookup(lit, bits, litBits);
     CopyMatch(out, length, distance);
     out += length;
   }

@@ -11,10 +11,14 @@ constexpr int32_t kMaxCodeLength = 15;
 constexpr int32_t kMaxFirstBits = 10;
 
 uint32_t MakeEntry(uint32_t aKind, uint32_t aValue, int32_t aLength, int32_t aExtra) {
-  return aValue << 16 | aKind << 13 | uint32_t(aExtra) << 8 | uint32_t(aLength);
+  return aValue << 16 | aKind | uint32_t(aLength) << 8 | uint32_t(aLength + aExtra);
 }
 
-const uint32_t kInvalidEntry = MakeEntry(kDfEntryInvalid, 0xFFFF, 0xFF, 0);
+uint32_t MakeTableEntry(uint32_t aOffset, int32_t aIndexBits) {
+  return aOffset << 16 | kDfEntryTable | uint32_t(aIndexBits);
+}
+
+const uint32_t kInvalidEntry = kDfEntryInvalid | 0xFFFF0000u;
 
 uint32_t ReverseBits(uint32_t aCode, int32_t aLength) {
   uint32_t reversed = 0;
@@ -139,7 +143,7 @@ void TAbDfDecodeTable::Build(const int32_t* aLengths, int32_t aCount, TAbDfAlpha
   FEntries.assign(firstSize, kInvalidEntry);
   for (uint32_t index = 0; index < firstSize; ++index) {
     if (subBits[index] == 0) continue;
-    FEntries[index] = MakeEntry(kDfEntryTable, uint32_t(FEntries.size()), subBits[index], 0);
+    FEntries[index] = MakeTableEntry(uint32_t(FEntries.size()), subBits[index]);
     FEntries.resize(FEntries.size() + (size_t(1) << subBits[index]), kInvalidEntry);
   }
 
@@ -152,7 +156,7 @@ void TAbDfDecodeTable::Build(const int32_t* aLengths, int32_t aCount, TAbDfAlpha
       Replicate(FEntries.data(), FFirstBits, code, len, entry);
     } else {
       const uint32_t pointer = FEntries[code & (firstSize - 1)];
-      Replicate(FEntries.data() + DfEntryValue(pointer), int32_t(DfEntryLength(pointer)),
+      Replicate(FEntries.data() + DfEntryValue(pointer), int32_t(DfEntryBits(pointer)),
                 code >> FFirstBits, len - FFirstBits, entry);
     }
   }

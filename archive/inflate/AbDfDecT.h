@@ -7,26 +7,31 @@
 #include <cstdint>
 #include <vector>
 
-// Entry layout: bits 0..7 the code length (in a pointer to a second-level
-// table: that table's index bits), bits 8..12 the extra bits of the symbol,
-// bits 13..15 the kind, bits 16..31 the value (the literal byte, the length or
-// distance base, the symbol of a code-length code, the second-level offset).
+// Entry layout: bits 0..7 the bits the symbol takes with its extra bits (in
+// a pointer to a second-level table: that table's index bits), bits 8..11
+// the code length, bits 12..15 one flag for each kind but the plain one,
+// bits 16..31 the value (the literal byte, the length or distance base, the
+// symbol of a code-length code, the second-level offset). The flags make the
+// decoder's tests single bit tests.
 enum : uint32_t {
-  kDfEntryPlain = 0,    // a length or distance base, or a code-length symbol
-  kDfEntryLiteral = 1,  // a literal byte
-  kDfEntryEnd = 2,      // end of block
-  kDfEntryTable = 3,    // points to a second-level table
-  kDfEntryInvalid = 4,  // no code, or a symbol the alphabet does not allow
+  kDfEntryPlain = 0,         // a length or distance base, or a code-length symbol
+  kDfEntryInvalid = 0x1000,  // no code, or a symbol the alphabet does not allow
+  kDfEntryTable = 0x2000,    // points to a second-level table
+  kDfEntryEnd = 0x4000,      // end of block
+  kDfEntryLiteral = 0x8000,  // a literal byte
 };
 
-inline uint32_t DfEntryLength(uint32_t aEntry) {
+inline uint32_t DfEntryKind(uint32_t aEntry) {
+  return aEntry & 0xF000;
+}
+inline uint32_t DfEntryBits(uint32_t aEntry) {
   return aEntry & 0xFF;
 }
-inline uint32_t DfEntryExtra(uint32_t aEntry) {
-  return aEntry >> 8 & 0x1F;
+inline uint32_t DfEntryLength(uint32_t aEntry) {
+  return aEntry >> 8 & 0xF;
 }
-inline uint32_t DfEntryKind(uint32_t aEntry) {
-  return aEntry >> 13 & 0x7;
+inline uint32_t DfEntryExtra(uint32_t aEntry) {
+  return DfEntryBits(aEntry) - DfEntryLength(aEntry);
 }
 inline uint32_t DfEntryValue(uint32_t aEntry) {
   return aEntry >> 16;
@@ -53,7 +58,7 @@ class TAbDfDecodeTable {
     const uint32_t entry = FEntries[size_t(aBits & FFirstMask)];
     if (DfEntryKind(entry) != kDfEntryTable) return entry;
     return FEntries[DfEntryValue(entry) +
-                    size_t((aBits >> FFirstBits) & ((uint32_t(1) << DfEntryLength(entry)) - 1))];
+                    size_t((aBits >> FFirstBits) & ((uint32_t(1) << DfEntryBits(entry)) - 1))];
   }
   // The longest code length of the last Build (0 when no code is used).
   int32_t LookupBitLength() const { return FLookupBitLength; }
