@@ -7,8 +7,16 @@
 
 namespace {
 
-constexpr int32_t kDeflateWritePoint = 65536;
-constexpr int32_t kDeflate64WritePoint = 98304;
+// History the matches may reach back to.
+constexpr int32_t kDeflateHistory = 32768;
+constexpr int32_t kDeflate64History = 65536;
+// Output gathered beyond the history before it is passed on: the window
+// slides (moves its history to the front) once per this many bytes.
+constexpr int32_t kOutputChunk = 262144;
+// The highest partial size: where the window first passed its output on
+// when it was 32 KiB at a time.
+constexpr int32_t kDeflatePartialLimit = 65536;
+constexpr int32_t kDeflate64PartialLimit = 98304;
 // The longest match: 258, or 3 + 65,535 with Deflate64 (a little more than
 // the 64 KiB one might expect).
 constexpr int32_t kDeflateRoom = 258;
@@ -32,11 +40,13 @@ TAbDfOutputWindow::TAbDfOutputWindow(TStream* aStream, TAbLogger* /*aLog: nothin
       FStream(aStream),
       FTestOnly(aTestOnly),
       FUseCrc32(aUseCrc32),
-      FWritePoint(aUseDeflate64 ? kDeflate64WritePoint : kDeflateWritePoint),
+      FHistory(aUseDeflate64 ? kDeflate64History : kDeflateHistory),
+      FWritePoint(FHistory + kOutputChunk),
       FRoom(aUseDeflate64 ? kDeflate64Room : kDeflateRoom) {
   ZASSERT(aTestOnly || aStream != nullptr, "TAbDfOutputWindow.Create: a destination is needed");
   FBuffer = std::make_unique<uint8_t[]>(size_t(FWritePoint + FRoom + kCopySlack));
-  FPartSize = std::clamp(aPartialSize, 0, FWritePoint);
+  FPartSize =
+      std::clamp(aPartialSize, 0, aUseDeflate64 ? kDeflate64PartialLimit : kDeflatePartialLimit);
   FCheckPoint = FPartSize > 0 ? FPartSize : FWritePoint;
 }
 
@@ -107,9 +117,10 @@ void TAbDfOutputWindow::WriteOut(bool aFlush) {
     FCurrent = 0;
     return;
   }
-  PassOn(FSlideCount);
-  std::memmove(FBuffer.get(), FBuffer.get() + FSlideCount, size_t(FCurrent - FSlideCount));
-  FCurrent -= FSlideCount;
+  const int32_t slide = FCurrent - FHistory;
+  PassOn(slide);
+  std::memmove(FBuffer.get(), FBuffer.get() + slide, size_t(FHistory));
+  FCurrent = FHistory;
 }
 
 void TAbDfOutputWindow::PassOn(int32_t aCount) {

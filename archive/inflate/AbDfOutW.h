@@ -1,6 +1,6 @@
 // The Inflate decoder's output window: recent output kept for
 // back-references, the running checksum, and the bytes passed on to the
-// destination 32 KiB at a time.
+// destination 256 KiB at a time.
 #pragma once
 
 #include <cstdint>
@@ -14,8 +14,8 @@ class TAbDfOutputWindow {
  public:
   // `aStream` (not owned) receives the output unless `aTestOnly`, which only
   // counts it. `aPartialSize` > 0 stops decoding with EAbPartSizedInflate once
-  // that many bytes are in the window (at most the write point's offset:
-  // 65,536, or 98,304 with Deflate64). `aUseCrc32` false: Adler-32.
+  // that many bytes are decoded (at most 65,536, or 98,304 with Deflate64).
+  // `aUseCrc32` false: Adler-32.
   TAbDfOutputWindow(TStream* aStream, TAbLogger* aLog, bool aTestOnly, int32_t aPartialSize,
                     bool aUseCrc32, bool aUseDeflate64);
   // Passes on what is pending (best effort; call Finish to see failures).
@@ -58,11 +58,11 @@ class TAbDfOutputWindow {
   uint32_t FChecksum;
   int32_t FCurrent = 0;
   int32_t FPartSize;
-  int32_t FSlideCount = 32768;
   TStream* FStream;
   int64_t FBytesPassedOn = 0;
   bool FTestOnly;
   bool FUseCrc32;
+  int32_t FHistory;  // bytes kept at a slide
   int32_t FWritePoint;
   int32_t FRoom;  // bytes behind the write point for the longest match
   // Where a put must look at the partial size or the write point: the lower
