@@ -33,6 +33,9 @@ class TAbDfDecodeHuffmanTree {
              const uint8_t* aExtraBits, int32_t aExtraOffset);
 
   // The encoding entry of a used symbol.
+  // The encoding entries of every symbol (kAbDfNoCode where unused), for
+  // coders that look up many symbols of one alphabet.
+  const uint32_t* Encodes() const { return FEncodes.data(); }
   uint32_t Encode(int32_t aSymbol) const {
     ZASSERT(aSymbol >= 0 && aSymbol < FAlphabetSize,
             "TAbDfDecodeHuffmanTree.Encode: trying to encode a symbol that is not in the alphabet");

@@ -31,6 +31,18 @@ TStream& RequiredStream(TStream* aStream) {
   return *aStream;
 }
 
+// An encoding entry of a code table: the code in the low 16 bits, its length
+// in the next 8, the count of extra bits in the top 8. Symbols without a code
+// (kAbDfNoCode) are a fault of the caller.
+uint32_t CodeBits(uint32_t aEntry) {
+  ZASSERT(aEntry != kAbDfNoCode,
+          "TAbDfDecodeHuffmanTree.Encode: trying to encode a symbol that was not used");
+  return aEntry & 0xFFFF;
+}
+int32_t CodeLength(uint32_t aEntry) {
+  return int32_t((aEntry >> 16) & 0xFF);
+}
+
 void WriteCode(TAbDfOutBitStream& aBitStrm, uint32_t aEntry) {
   aBitStrm.WriteBits(aEntry & 0xFFFF, int32_t((aEntry >> 16) & 0xFF));
 }
@@ -129,37 +141,43 @@ void TAbDfLZStream::Rewind() {
 
 void TAbDfLZStream::Encode(TAbDfOutBitStream& aBitStrm, const TAbDfDecodeHuffmanTree& aLitTree,
                            const TAbDfDecodeHuffmanTree& aDistTree, bool aUseDeflate64) {
-  const TAbDfTranslator& translator = AbDfSharedTranslator();
   Rewind();
+  const uint32_t* litCodes = aLitTree.Encodes();
+  const uint32_t* distCodes = aDistTree.Encodes();
   size_t pos = 0;
   while (pos < FEndPosition) {
     const uint8_t* token = FBuffer.data() + pos;
     if (token[0] == 1) {
-      WriteCode(aBitStrm, aLitTree.Encode(token[1]));
+      aBitStrm.WriteLongBits(CodeBits(litCodes[token[1]]), CodeLength(litCodes[token[1]]));
       pos += kLiteralTokenSize;
       continue;
     }
+    // Each code goes out with its extra bits above it.
     const int32_t length = (token[1] | token[2] << 8) + 1;
-    const int32_t lenSymbol = translator.LengthSymbol(length);
-    const uint32_t lenEntry = aLitTree.Encode(lenSymbol);
-    WriteCode(aBitStrm, lenEntry);
+    const int32_t lenSymbol = FTranslator.LengthSymbol(length);
+    const uint32_t lenEntry = litCodes[lenSymbol];
+    uint64_t bits = CodeBits(lenEntry);
+    int32_t count = CodeLength(lenEntry);
     if (lenSymbol == 285) {
-      if (aUseDeflate64) aBitStrm.WriteBits(uint32_t(length - 3), 16);
+      if (aUseDeflate64) {
+        bits |= uint64_t(length - 3) << count;
+        count += 16;
+      }
     } else {
-      const int32_t extra = int32_t(lenEntry >> 24);
-      if (extra > 0)
-        aBitStrm.WriteBits(uint32_t(length - dfc_LengthBase[size_t(lenSymbol - 257)]), extra);
+      bits |= uint64_t(length - dfc_LengthBase[size_t(lenSymbol - 257)]) << count;
+      count += int32_t(lenEntry >> 24);
     }
+    aBitStrm.WriteLongBits(bits, count);
 
     const int32_t distance = (token[3] | token[4] << 8) + 1;
-    const int32_t distSymbol = translator.DistanceSymbol(distance);
+    const int32_t distSymbol = FTranslator.DistanceSymbol(distance);
     ZASSERT(aUseDeflate64 || distSymbol < 30,
             "TAbDfLZStream.Encode: a Deflate64 distance symbol has been generated for Deflate");
-    const uint32_t distEntry = aDistTree.Encode(distSymbol);
-    WriteCode(aBitStrm, distEntry);
-    const int32_t extra = int32_t(distEntry >> 24);
-    if (extra > 0)
-      aBitStrm.WriteBits(uint32_t(distance - dfc_DistanceBase[size_t(distSymbol)]), extra);
+    const uint32_t distEntry = distCodes[distSymbol];
+    aBitStrm.WriteLongBits(
+        CodeBits(distEntry) | uint64_t(distance - dfc_DistanceBase[size_t(distSymbol)])
+                                  << CodeLength(distEntry),
+        CodeLength(distEntry) + int32_t(distEntry >> 24));
     pos += kMatchTokenSize;
   }
 }

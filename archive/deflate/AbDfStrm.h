@@ -36,6 +36,15 @@ class TAbDfOutBitStream {
     FBitsUsed += aCount;
     if (FBitsUsed >= 32) StoreWord();
   }
+  // Appends the `aCount` (0..32) low bits of `aBits`, which has no higher
+  // bit set: a code and its extra bits in one go.
+  void WriteLongBits(uint64_t aBits, int32_t aCount) {
+    ZASSERT(aCount >= 0 && aCount <= 32,
+            "TAbDfOutBitStream.WriteLongBits: aCount should be from 0 to 32");
+    FBitBuffer |= aBits << FBitsUsed;
+    FBitsUsed += aCount;
+    if (FBitsUsed >= 32) StoreWord();
+  }
   // Pads with zero bits to a byte boundary.
   void AlignToByte();
   // Writes `aCount` bytes straight through; the stream must be byte aligned.
@@ -60,7 +69,8 @@ class TAbDfOutBitStream {
   }
   void MovePendingBytes();
 
-  // Up to 48 bits: the next bit goes above the FBitsUsed bits held.
+  // Below 32 bits between writes, up to 64 within one: the next bit goes
+  // above the FBitsUsed bits held.
   uint64_t FBitBuffer = 0;
   int32_t FBitsUsed = 0;
   std::array<uint8_t, 16384> FBuffer;
