@@ -98,7 +98,8 @@ inline uint64_t LowBits(uint64_t aValue, uint32_t aBits) {
 }
 
 [[gnu::always_inline]] inline void Consume(uint64_t& aBits, int32_t& aLeft, uint32_t aCount) {
-  aBits >>= aCount;
+  // Counts stay below 64; the mask lets the shift go without one.
+  aBits >>= aCount & 63;
   aLeft -= int32_t(aCount);
 }
 
@@ -138,10 +139,12 @@ bool DecodeFast(TAbDfBitReader& aBits, TAbDfOutputWindow& aWindow, const TAbDfDe
   uint32_t entry = Lookup(lit, bits, litBits);
   while (out <= outLimit && in.SafeEnd - next >= kInputMargin) {
     if (DfEntryKind(entry) == kDfEntryLiteral) {
+      // At least 41 bits are left: the next code is looked up before the
+      // refill, which only adds bits above them.
       *out++ = uint8_t(DfEntryValue(entry));
       Consume(bits, left, DfEntryBits(entry));
-      Refill(bits, left, next);
       entry = Lookup(lit, bits, litBits);
+      Refill(bits, left, next);
       continue;
     }
     if (DfEntryKind(entry) != kDfEntryPlain) {

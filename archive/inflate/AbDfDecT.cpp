@@ -20,13 +20,14 @@ uint32_t MakeTableEntry(uint32_t aOffset, int32_t aIndexBits) {
 
 const uint32_t kInvalidEntry = kDfEntryInvalid | 0xFFFF0000u;
 
+// The low `aLength` bits of `aCode` in reverse order.
 uint32_t ReverseBits(uint32_t aCode, int32_t aLength) {
-  uint32_t reversed = 0;
-  for (int32_t i = 0; i < aLength; ++i) {
-    reversed = (reversed << 1) | (aCode & 1);
-    aCode >>= 1;
-  }
-  return reversed;
+  uint32_t x = aCode;
+  x = (x >> 1 & 0x5555) | (x & 0x5555) << 1;
+  x = (x >> 2 & 0x3333) | (x & 0x3333) << 2;
+  x = (x >> 4 & 0x0F0F) | (x & 0x0F0F) << 4;
+  x = (x >> 8 & 0x00FF) | (x & 0x00FF) << 8;
+  return x >> (16 - aLength);
 }
 
 using TLengthCounts = std::array<int32_t, kMaxCodeLength + 1>;
@@ -49,22 +50,23 @@ void CheckPrefixCode(const TLengthCounts& aCounts) {
     throw EAbInternalInflateError("code lengths are incomplete [TAbDfDecodeHuffmanTree.Build]");
 }
 
+constexpr size_t kMaxSymbols = 320;
+using TCodes = std::array<uint32_t, kMaxSymbols>;
+
 // The canonical code of every symbol (RFC 1951 3.2.2), bit-reversed so that
 // its first bit is the least significant.
-std::vector<uint32_t> ReversedCodes(const int32_t* aLengths, int32_t aCount,
-                                    const TLengthCounts& aCounts) {
+void ReversedCodes(const int32_t* aLengths, int32_t aCount, const TLengthCounts& aCounts,
+                   TCodes& aCodes) {
   std::array<uint32_t, kMaxCodeLength + 1> nextCode{};
   uint32_t code = 0;
   for (int32_t len = 1; len <= kMaxCodeLength; ++len) {
     code = (code + uint32_t(aCounts[size_t(len - 1)])) << 1;
     nextCode[size_t(len)] = code;
   }
-  std::vector<uint32_t> codes(size_t(aCount), 0);
   for (int32_t i = 0; i < aCount; ++i) {
     const int32_t len = aLengths[i];
-    if (len > 0) codes[size_t(i)] = ReverseBits(nextCode[size_t(len)]++, len);
+    aCodes[size_t(i)] = len > 0 ? ReverseBits(nextCode[size_t(len)]++, len) : 0;
   }
-  return codes;
 }
 
 // Stores `aEntry` at every index of a table of 2^aTableBits entries at
@@ -129,16 +131,18 @@ void TAbDfDecodeTable::Build(const int32_t* aLengths, int32_t aCount, TAbDfAlpha
   }
   counts[0] = 0;
   CheckPrefixCode(counts);
-  const std::vector<uint32_t> codes = ReversedCodes(aLengths, aCount, counts);
+  ZASSERT(aCount >= 0 && size_t(aCount) <= kMaxSymbols, "TAbDfDecodeTable.Build: too many symbols");
+  TCodes codes;
+  ReversedCodes(aLengths, aCount, counts, codes);
 
   // Codes longer than the first level share a second-level table per
   // first-level index, sized for the longest of them.
-  std::array<int32_t, size_t(1) << kMaxFirstBits> subBits{};
+  std::array<uint8_t, size_t(1) << kMaxFirstBits> subBits{};
   const uint32_t firstSize = uint32_t(1) << FFirstBits;
   for (int32_t i = 0; i < aCount; ++i) {
     if (aLengths[i] <= FFirstBits) continue;
-    int32_t& bits = subBits[codes[size_t(i)] & (firstSize - 1)];
-    bits = std::max(bits, aLengths[i] - FFirstBits);
+    uint8_t& bits = subBits[codes[size_t(i)] & (firstSize - 1)];
+    bits = uint8_t(std::max<int32_t>(bits, aLengths[i] - FFirstBits));
   }
   FEntries.assign(firstSize, kInvalidEntry);
   for (uint32_t index = 0; index < firstSize; ++index) {
