@@ -10,7 +10,6 @@ constexpr uint32_t kHashMask = kHashSize - 1;
 // Entering one of the last two positions reads up to two bytes past the
 // data; they need not be valid, only present.
 constexpr int32_t kSpareBytes = 2;
-constexpr int32_t kProgressStep = 4096;
 
 uint16_t Word(const uint8_t* aBytes) {
   uint16_t word;
@@ -124,10 +123,8 @@ void TAbDfInputWindow::FollowWindowSlowly(int32_t aCount) {
   if (FWindowStartOfs - FBufferOfs >= kSlideDistance) Slide();
 }
 
-void TAbDfInputWindow::ReportProgress(int32_t aCount) {
-  FBytesUsed += aCount;
-  if (FBytesUsed % kProgressStep == 0 && FStreamSize > 0)
-    FOnProgress(AbDfPercentDone(FBytesUsed, FStreamSize));
+void TAbDfInputWindow::CallProgressHook() {
+  FOnProgress(AbDfPercentDone(FBytesUsed, FStreamSize));
 }
 
 void TAbDfInputWindow::Advance(int32_t aCount, int32_t aHashCount) {
@@ -183,25 +180,28 @@ bool TAbDfInputWindow::SearchMatch(int32_t aGoodEnoughLength, TAbDfMatch& aMatch
   uint16_t last = Word(current + best - 1);
   int32_t stepsLeft = best < good ? FChainLimit : FChainLimit / 4;
   int32_t distance = 0;
+  // Addresses of the candidates' bytes that must match the current one's at
+  // its start and at the end of the best match so far.
+  const uint8_t* startOf = base;
+  const uint8_t* lastOf = base + best - 1;
   // kNone lies below every window start. `next` follows `candidate` in the
-  // chain; the links of a candidate above the window start are its own.
+  // chain: links are copied from a slot while it still belongs to its
+  // position, so the chain ends right after the window start even when that
+  // position's slot has since gone to the current one.
   while (candidate >= windowStart) {
-    const uint8_t* bytes = base + candidate;
     // Needed after the next step whatever this candidate gives; ask early.
     const int32_t afterNext = chain[candidate & winMask].PrevOfPrev;
-    if (((Word(bytes) ^ first) | (Word(bytes + best - 1) ^ last)) == 0) {
-      const int32_t length = MatchLength(bytes, current, limit);
+    if (((Word(startOf + candidate) ^ first) | (Word(lastOf + candidate) ^ last)) == 0) {
+      const int32_t length = MatchLength(startOf + candidate, current, limit);
       if (length > best) {
         best = length;
         distance = currentOfs - candidate;
         if (best >= good) break;
         last = Word(current + best - 1);
+        lastOf = base + best - 1;
       }
     }
     if (--stepsLeft <= 0) break;
-    // The position at the window start may have handed its slot to the
-    // current one: the chain ends there.
-    if (candidate == windowStart) break;
     candidate = next;
     next = afterNext;
   }

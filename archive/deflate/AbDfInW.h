@@ -75,6 +75,7 @@ class TAbDfInputWindow : public TAbDfInputSource {
   // The window start may run this far ahead of the buffer start before the
   // bytes are moved down: sliding moves at least this much at a time.
   static constexpr int32_t kSlideDistance = 16384;
+  static constexpr int32_t kProgressStep = 4096;
 
   uint8_t* At(int32_t aOffset) { return FBuffer.data() + (aOffset - FBufferOfs); }
   const uint8_t* At(int32_t aOffset) const { return FBuffer.data() + (aOffset - FBufferOfs); }
@@ -102,8 +103,13 @@ class TAbDfInputWindow : public TAbDfInputSource {
       FollowWindowSlowly(aCount);
   }
   void FollowWindowSlowly(int32_t aCount);
-  // Counts consumed bytes for the progress hook (which is set).
-  void ReportProgress(int32_t aCount);
+  // Counts consumed bytes for the progress hook (which is set); calls it at
+  // every multiple of kProgressStep.
+  void ReportProgress(int32_t aCount) {
+    FBytesUsed += aCount;
+    if (FBytesUsed % kProgressStep == 0 && FStreamSize > 0) CallProgressHook();
+  }
+  void CallProgressHook();
   int32_t MatchLength(const uint8_t* aCandidate, const uint8_t* aCurrent, int32_t aLimit) const;
 
   bool FAdvancing = false;

@@ -34,12 +34,14 @@ TStream& RequiredStream(TStream* aStream) {
 // An encoding entry of a code table: the code in the low 16 bits, its length
 // in the next 8, the count of extra bits in the top 8. Symbols without a code
 // (kAbDfNoCode) are a fault of the caller.
-uint32_t CodeBits(uint32_t aEntry) {
-  ZASSERT(aEntry != kAbDfNoCode,
-          "TAbDfDecodeHuffmanTree.Encode: trying to encode a symbol that was not used");
+[[noreturn]] void FailUnusedSymbol() {
+  ZASSERT(false, "TAbDfDecodeHuffmanTree.Encode: trying to encode a symbol that was not used");
+}
+inline uint32_t CodeBits(uint32_t aEntry) {
+  if (aEntry == kAbDfNoCode) FailUnusedSymbol();
   return aEntry & 0xFFFF;
 }
-int32_t CodeLength(uint32_t aEntry) {
+inline int32_t CodeLength(uint32_t aEntry) {
   return int32_t((aEntry >> 16) & 0xFF);
 }
 
