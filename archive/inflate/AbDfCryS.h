@@ -47,6 +47,10 @@ struct TAbZipKeys {
     Update(plain);
     return plain;
   }
+  // Decrypt over `count` bytes in place. Each byte's mask needs the keys
+  // the byte before left, so the steps are arranged for the shortest chain
+  // from one byte to the next.
+  void DecryptBuffer(uint8_t* bytes, size_t count);
 
  private:
   // AbCrcByte, without the call.

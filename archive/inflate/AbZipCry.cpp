@@ -36,10 +36,7 @@ bool TAbZDecoder::CheckPassword() {
 }
 
 void TAbZDecoder::DecryptBuffer(void* aBuffer, int32_t aCount) {
-  TAbZipKeys keys = FKeys;
-  uint8_t* bytes = static_cast<uint8_t*>(aBuffer);
-  for (int32_t i = 0; i < aCount; ++i) bytes[i] = keys.Decrypt(bytes[i]);
-  FKeys = keys;
+  if (aCount > 0) FKeys.DecryptBuffer(static_cast<uint8_t*>(aBuffer), size_t(aCount));
 }
 
 void TAbZDecoder::AskPassword(std::string& aPassword) {
