@@ -24,9 +24,6 @@ constexpr int32_t kMaxDistCodes = 30;
 constexpr int32_t kMaxDeflate64DistCodes = 32;
 constexpr int32_t kCodeLengthCount = kMaxLitLenCodes + kMaxDeflate64DistCodes;  // 318
 constexpr int32_t kStoredChunk = 16384;
-// First-level index bits of the code tables: most codes are shorter.
-constexpr int32_t kLiteralFirstBits = 10;
-constexpr int32_t kDistanceFirstBits = 8;
 constexpr int32_t kCodeLengthFirstBits = 7;
 constexpr uint32_t kLongestPlainMatch = 258;
 
@@ -34,8 +31,8 @@ using TCodeLengths = std::array<int32_t, kCodeLengthCount>;
 
 // The code tables of one decode, rebuilt for every dynamic block.
 struct TDecodeTables {
-  TAbDfDecodeTable Literals{kLiteralFirstBits};
-  TAbDfDecodeTable Distances{kDistanceFirstBits};
+  TAbDfDecodeTable Literals{kDfLiteralFirstBits};
+  TAbDfDecodeTable Distances{kDfDistanceFirstBits};
   TAbDfDecodeTable CodeLengths{kCodeLengthFirstBits};
 };
 
@@ -121,8 +118,11 @@ bool DecodeFast(TAbDfBitReader& aBits, TAbDfOutputWindow& aWindow, const TAbDfDe
 
   const uint32_t* lit = aLit.Entries();
   const uint32_t* dist = aDist.Entries();
-  const uint32_t litBits = uint32_t(aLit.FirstBits());
-  const uint32_t distBits = uint32_t(aDist.FirstBits());
+  // Constants, so that the masks need no register.
+  constexpr uint32_t litBits = kDfLiteralFirstBits;
+  constexpr uint32_t distBits = kDfDistanceFirstBits;
+  ZASSERT(aLit.FirstBits() == int32_t(litBits) && aDist.FirstBits() == int32_t(distBits),
+          "DecodeFast: unexpected first-level table sizes");
   uint64_t bits = in.Bits;
   int32_t left = in.BitsLeft;
   const uint8_t* next = in.Next;

@@ -35,7 +35,8 @@ using TLengthCounts = std::array<int32_t, kMaxCodeLength + 1>;
 // Kraft check of the lengths counted per length: over-subscribed sets would
 // need more codes than there are, incomplete ones leave holes that only
 // damaged data reaches.
-void CheckPrefixCode(const TLengthCounts& aCounts) {
+// Returns true when the code is complete: every bit pattern starts a code.
+bool CheckPrefixCode(const TLengthCounts& aCounts) {
   int32_t left = 1;  // codes still free at the current length
   int32_t used = 0;
   for (int32_t len = 1; len <= kMaxCodeLength; ++len) {
@@ -48,6 +49,7 @@ void CheckPrefixCode(const TLengthCounts& aCounts) {
   const bool singleOneBitCode = used == 1 && aCounts[1] == 1;
   if (left > 0 && used > 0 && !singleOneBitCode)
     throw EAbInternalInflateError("code lengths are incomplete [TAbDfDecodeHuffmanTree.Build]");
+  return left == 0;
 }
 
 constexpr size_t kMaxSymbols = 320;
@@ -85,7 +87,7 @@ TAbDfDecodeTable MakeFixedTable(TAbDfAlphabet aAlphabet, bool aDeflate64) {
     for (int32_t i = 0; i < count; ++i)
       lengths[size_t(i)] = i <= 143 ? 8 : i <= 255 ? 9 : i <= 279 ? 7 : 8;
   }
-  TAbDfDecodeTable table(literals ? 9 : 5);
+  TAbDfDecodeTable table(literals ? kDfLiteralFirstBits : kDfDistanceFirstBits);
   table.Build(lengths.data(), count, aAlphabet, aDeflate64);
   return table;
 }
@@ -130,7 +132,7 @@ void TAbDfDecodeTable::Build(const int32_t* aLengths, int32_t aCount, TAbDfAlpha
     FLookupBitLength = std::max(FLookupBitLength, len);
   }
   counts[0] = 0;
-  CheckPrefixCode(counts);
+  const bool complete = CheckPrefixCode(counts);
   ZASSERT(aCount >= 0 && size_t(aCount) <= kMaxSymbols, "TAbDfDecodeTable.Build: too many symbols");
   TCodes codes;
   ReversedCodes(aLengths, aCount, counts, codes);
@@ -138,17 +140,25 @@ void TAbDfDecodeTable::Build(const int32_t* aLengths, int32_t aCount, TAbDfAlpha
   // Codes longer than the first level share a second-level table per
   // first-level index, sized for the longest of them.
   std::array<uint8_t, size_t(1) << kMaxFirstBits> subBits{};
+  std::array<uint16_t, size_t(1) << kMaxFirstBits> withSub;
+  size_t subCount = 0;
   const uint32_t firstSize = uint32_t(1) << FFirstBits;
   for (int32_t i = 0; i < aCount; ++i) {
     if (aLengths[i] <= FFirstBits) continue;
-    uint8_t& bits = subBits[codes[size_t(i)] & (firstSize - 1)];
-    bits = uint8_t(std::max<int32_t>(bits, aLengths[i] - FFirstBits));
+    const uint32_t index = codes[size_t(i)] & (firstSize - 1);
+    if (subBits[index] == 0) withSub[subCount++] = uint16_t(index);
+    subBits[index] = uint8_t(std::max<int32_t>(subBits[index], aLengths[i] - FFirstBits));
   }
-  FEntries.assign(firstSize, kInvalidEntry);
-  for (uint32_t index = 0; index < firstSize; ++index) {
-    if (subBits[index] == 0) continue;
-    FEntries[index] = MakeTableEntry(uint32_t(FEntries.size()), subBits[index]);
-    FEntries.resize(FEntries.size() + (size_t(1) << subBits[index]), kInvalidEntry);
+  size_t size = firstSize;
+  for (size_t k = 0; k < subCount; ++k) size += size_t(1) << subBits[withSub[k]];
+  if (FEntries.size() < size) FEntries.resize(size);
+  // A complete code writes every entry; only the two incomplete ones allowed
+  // leave holes.
+  if (!complete) std::fill_n(FEntries.begin(), size, kInvalidEntry);
+  size_t offset = firstSize;
+  for (size_t k = 0; k < subCount; ++k) {
+    FEntries[withSub[k]] = MakeTableEntry(uint32_t(offset), subBits[withSub[k]]);
+    offset += size_t(1) << subBits[withSub[k]];
   }
 
   for (int32_t i = 0; i < aCount; ++i) {

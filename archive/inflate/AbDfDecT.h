@@ -37,6 +37,11 @@ inline uint32_t DfEntryValue(uint32_t aEntry) {
   return aEntry >> 16;
 }
 
+// First-level index bits of the literal/length and distance tables, the
+// fixed ones too: most codes are shorter.
+constexpr int32_t kDfLiteralFirstBits = 10;
+constexpr int32_t kDfDistanceFirstBits = 8;
+
 // What the symbols of a table stand for.
 enum class TAbDfAlphabet { CodeLengths, LiteralLengths, Distances };
 
