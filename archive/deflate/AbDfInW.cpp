@@ -1,6 +1,7 @@
 #include "archive/deflate/AbDfInW.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 namespace {
@@ -156,15 +157,16 @@ int32_t TAbDfInputWindow::MatchLength(const uint8_t* aCandidate, const uint8_t* 
 bool TAbDfInputWindow::SearchMatch(int32_t aGoodEnoughLength, TAbDfMatch& aMatch,
                                    const TAbDfMatch& aPrevMatch) {
   const TLinks* chain = FChain.data();
-  const int32_t winMask = FWinMask;
-  const int32_t windowStart = FWindowStartOfs;
+  // Offsets in the walk are pointer-sized: no widening on every address.
+  const ptrdiff_t winMask = FWinMask;
+  const ptrdiff_t windowStart = FWindowStartOfs;
   const int32_t currentOfs = FCurrentOfs;
   // Offsets are turned into addresses against the buffer's start.
   const uint8_t* base = FBuffer.data() - FBufferOfs;
   // Enters the current position; its links are the first two candidates.
   FHash = ((FHash << 5) ^ base[currentOfs + 2]) & kHashMask;
-  int32_t candidate = EnterPosition(currentOfs, FHash);
-  int32_t next = chain[currentOfs & winMask].PrevOfPrev;
+  ptrdiff_t candidate = EnterPosition(currentOfs, FHash);
+  ptrdiff_t next = chain[currentOfs & winMask].PrevOfPrev;
   FHashedCount = currentOfs + 1;
 
   const uint8_t* current = base + currentOfs;
@@ -190,12 +192,12 @@ bool TAbDfInputWindow::SearchMatch(int32_t aGoodEnoughLength, TAbDfMatch& aMatch
   // position's slot has since gone to the current one.
   while (candidate >= windowStart) {
     // Needed after the next step whatever this candidate gives; ask early.
-    const int32_t afterNext = chain[candidate & winMask].PrevOfPrev;
+    const ptrdiff_t afterNext = chain[candidate & winMask].PrevOfPrev;
     if (((Word(startOf + candidate) ^ first) | (Word(lastOf + candidate) ^ last)) == 0) {
       const int32_t length = MatchLength(startOf + candidate, current, limit);
       if (length > best) {
         best = length;
-        distance = currentOfs - candidate;
+        distance = int32_t(currentOfs - candidate);
         if (best >= good) break;
         last = Word(current + best - 1);
         lastOf = base + best - 1;
@@ -223,6 +225,13 @@ uint32_t TAbDfInputWindow::Checksum() const {
 void TAbDfInputWindow::ReadAt(void* aBuffer, int32_t aCount, int32_t aOffset) {
   const int64_t position = FStream.Position();
   FStream.Seek(FStreamStart + aOffset, soFromBeginning);
-  FStream.ReadBuffer(aBuffer, aCount);
+  // Sources may return less than asked before their end, as in Refill.
+  auto* bytes = static_cast<uint8_t*>(aBuffer);
+  int32_t done = 0;
+  while (done < aCount) {
+    const int32_t got = FStream.Read(bytes + done, aCount - done);
+    if (got <= 0) throw EReadError();
+    done += got;
+  }
   FStream.Seek(position, soFromBeginning);
 }

@@ -251,3 +251,29 @@ TEST(TAbDfInputWindow, ContractViolations) {
     }
   }
 }
+
+TEST(TAbDfInputWindow, ReadAtGathersShortReads) {
+  const std::vector<uint8_t> data = NoiseBytes(70000, 5);
+  TrickleStream source;
+  source.WriteBuffer(data.data(), int32_t(data.size()));
+  source.SetPosition(0);
+  TAbDfInputWindow window(source, 0, 32768, 32, false, true);
+  const int64_t position = source.Position();
+  std::vector<uint8_t> bytes(1000);
+  window.ReadAt(bytes.data(), 1000, 20000);
+  EXPECT_EQ(bytes, std::vector<uint8_t>(data.begin() + 20000, data.begin() + 21000));
+  EXPECT_EQ(source.Position(), position);
+  EXPECT_THROW(window.ReadAt(bytes.data(), 1000, int32_t(data.size()) - 10), EReadError);
+}
+
+TEST(TAbDfInputWindow, StoredBlocksOfASourceWithShortReadsAreWhole) {
+  // Noise goes out in stored blocks, which read the source again.
+  const std::vector<uint8_t> data = NoiseBytes(70000, 6);
+  TrickleStream source;
+  source.WriteBuffer(data.data(), int32_t(data.size()));
+  source.SetPosition(0);
+  TMemoryStream dest;
+  TAbDeflateHelper helper;
+  Deflate(&source, &dest, &helper);
+  EXPECT_EQ(BytesOf(dest), Compress(data, nullptr));
+}
