@@ -125,9 +125,10 @@ class TAbDfInputWindow : public TAbDfInputSource {
   };
   // Chains are kept by input offset (slot: offset modulo the window size), so
   // a slide moves only bytes and never re-keys a link. A slot is reused by
-  // the position a whole window later; the links of a position inside the
-  // window are never replaced, and both of them are taken when the position
-  // is entered (the slot of the first link is still its own then).
+  // the position a whole window later, so the links of a position inside the
+  // window are never replaced. Both are set when the position is entered:
+  // the second is copied from the first link's slot, which is still that
+  // position's own whenever the first link lies inside any later window.
   std::vector<TLinks> FChain;
   std::vector<int32_t> FHashHeads;
   uint32_t FHash = 0;
