@@ -490,3 +490,24 @@ void TAbDfInBitStream::Finish() {
   const int64_t unconsumed = std::max<int64_t>(0, int64_t(Unread()) - FFillerCount + FBitsLeft / 8);
   FStream->Seek(FStream->Position() - unconsumed, soFromBeginning);
 }
+
+TAbDfBitState TAbDfInBitStream::FastState() const {
+  // Filler bytes are never loaded by the fast loop; once any reached the bit
+  // buffer, the real bytes are all there too and the loop does not run. Nor
+  // does it run just after a fill, so that SetFastState can always step back.
+  const uint8_t* next = FBuffer.get() + FBufPos;
+  const int32_t real = FBufPos < 8 ? 0 : std::max(0, Unread() - FFillerCount);
+  return {FBitBuffer, FBitsLeft, next, next + real};
+}
+
+void TAbDfInBitStream::SetFastState(const TAbDfBitState& aState) {
+  // The fast loop moves byte by byte, this reader word by word: giving the
+  // bytes back to the grid keeps every later refill and source read where it
+  // would have been.
+  const int32_t offGrid = int32_t((aState.Next - (FBuffer.get() + FBufPos)) & 3);
+  ZASSERT(aState.BitsLeft >= 24 && aState.BitsLeft < 64,
+          "TAbDfInBitStream.SetFastState: the bit buffer must hold three bytes to give back");
+  FBitsLeft = aState.BitsLeft - 8 * offGrid;
+  FBitBuffer = aState.Bits & ((uint64_t(1) << FBitsLeft) - 1);
+  FBufPos = int32_t(aState.Next - offGrid - FBuffer.get());
+}

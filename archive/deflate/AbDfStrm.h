@@ -204,6 +204,17 @@ class TAbDfCodeLenStream {
 
 // ------------------------------------------------------------ bit reader
 
+// The Inflate decoder's fast loop works on a copy of the reader's state: up
+// to 64 bits, the next bit in bit 0 (bits above BitsLeft may hold the bytes
+// that follow), the unread bytes from Next and the end of the real ones
+// (filler excluded) at SafeEnd.
+struct TAbDfBitState {
+  uint64_t Bits;
+  int32_t BitsLeft;
+  const uint8_t* Next;
+  const uint8_t* SafeEnd;
+};
+
 // Reads bits least significant bit first from a stream (not owned) through a
 // 16 KiB buffer. Bits past the end of the source read as zeros when peeked,
 // but consuming them is an end-of-data error.
@@ -246,6 +257,12 @@ class TAbDfInBitStream {
   // Seeks the source to the first byte not consumed; the bit stream is then
   // done (the destructor does nothing more).
   void Finish();
+
+  // The state for the fast loop; SafeEnd <= Next when it cannot run.
+  TAbDfBitState FastState() const;
+  // Takes back a state the fast loop made from FastState: the bit buffer
+  // holding 24 to 63 bits, those just before Next.
+  void SetFastState(const TAbDfBitState& aState);
 
  private:
   bool ibsFillBuffer();

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "archive/AbArcTyp.h"
-#include "archive/inflate/AbDfBitR.h"
+#include "archive/deflate/AbDfStrm.h"
 #include "archive/inflate/AbDfCryS.h"
 #include "archive/inflate/AbDfDecT.h"
 #include "archive/inflate/AbDfOutW.h"
@@ -105,7 +105,7 @@ inline uint64_t LowBits(uint64_t aValue, uint32_t aBits) {
 // the window can come up, so nothing is checked per byte. Leaves anything
 // unusual (damaged data, a Deflate64 match longer than 258) to the careful
 // loop, at the start of that symbol. Returns true at the end of the block.
-bool DecodeFast(TAbDfBitReader& aBits, TAbDfOutputWindow& aWindow, const TAbDfDecodeTable& aLit,
+bool DecodeFast(TAbDfInBitStream& aBits, TAbDfOutputWindow& aWindow, const TAbDfDecodeTable& aLit,
                 const TAbDfDecodeTable& aDist) {
   // Each turn moves on at most 14 bytes (two refills of 7), the last refill
   // after the loop reads eight more.
@@ -190,7 +190,7 @@ bool DecodeFast(TAbDfBitReader& aBits, TAbDfOutputWindow& aWindow, const TAbDfDe
 }
 
 // One symbol with every check; returns true at the end of the block.
-bool DecodeSymbol(TAbDfBitReader& aBits, TAbDfOutputWindow& aWindow, const TAbDfDecodeTable& aLit,
+bool DecodeSymbol(TAbDfInBitStream& aBits, TAbDfOutputWindow& aWindow, const TAbDfDecodeTable& aLit,
                   const TAbDfDecodeTable& aDist, bool aDeflate64) {
   const int32_t litBits = aLit.LookupBitLength();
   uint32_t v = aBits.PeekBits(litBits + (aDeflate64 ? 16 : 5));
@@ -231,14 +231,14 @@ bool DecodeSymbol(TAbDfBitReader& aBits, TAbDfOutputWindow& aWindow, const TAbDf
   return false;
 }
 
-void DecodeData(TAbDfBitReader& aBits, TAbDfOutputWindow& aWindow, const TAbDfDecodeTable& aLit,
+void DecodeData(TAbDfInBitStream& aBits, TAbDfOutputWindow& aWindow, const TAbDfDecodeTable& aLit,
                 const TAbDfDecodeTable& aDist, bool aDeflate64) {
   while (!DecodeFast(aBits, aWindow, aLit, aDist) &&
          !DecodeSymbol(aBits, aWindow, aLit, aDist, aDeflate64)) {
   }
 }
 
-void InflateStoredBlock(TAbDfBitReader& aBits, TAbDfOutputWindow& aWindow) {
+void InflateStoredBlock(TAbDfInBitStream& aBits, TAbDfOutputWindow& aWindow) {
   aBits.AlignToByte();
   uint8_t header[4];
   aBits.ReadBuffer(header, 4);
@@ -255,12 +255,12 @@ void InflateStoredBlock(TAbDfBitReader& aBits, TAbDfOutputWindow& aWindow) {
   }
 }
 
-void InflateFixedBlock(TAbDfBitReader& aBits, TAbDfOutputWindow& aWindow, bool aDeflate64) {
+void InflateFixedBlock(TAbDfInBitStream& aBits, TAbDfOutputWindow& aWindow, bool aDeflate64) {
   DecodeData(aBits, aWindow, AbDfFixedLiteralTable(aDeflate64), AbDfFixedDistanceTable(aDeflate64),
              aDeflate64);
 }
 
-void ReadLitDistCodeLengths(TAbDfBitReader& aBits, const TAbDfDecodeTable& aTable,
+void ReadLitDistCodeLengths(TAbDfInBitStream& aBits, const TAbDfDecodeTable& aTable,
                             TCodeLengths& aLengths, int32_t aCount) {
   aLengths.fill(0);
   const int32_t lookupBits = aTable.LookupBitLength();
@@ -298,7 +298,7 @@ void ReadLitDistCodeLengths(TAbDfBitReader& aBits, const TAbDfDecodeTable& aTabl
   }
 }
 
-void InflateDynamicBlock(TAbDfBitReader& aBits, TAbDfOutputWindow& aWindow, bool aDeflate64,
+void InflateDynamicBlock(TAbDfInBitStream& aBits, TAbDfOutputWindow& aWindow, bool aDeflate64,
                          TDecodeTables& aTables) {
   const int32_t hlit = int32_t(aBits.ReadBits(5)) + 257;
   const int32_t hdist = int32_t(aBits.ReadBits(5)) + 1;
@@ -321,7 +321,7 @@ void InflateDynamicBlock(TAbDfBitReader& aBits, TAbDfOutputWindow& aWindow, bool
   DecodeData(aBits, aWindow, aTables.Literals, aTables.Distances, aDeflate64);
 }
 
-void InflateBlocks(TAbDfBitReader& aBits, TAbDfOutputWindow& aWindow, bool aDeflate64) {
+void InflateBlocks(TAbDfInBitStream& aBits, TAbDfOutputWindow& aWindow, bool aDeflate64) {
   TDecodeTables tables;
   bool final;
   do {
@@ -379,7 +379,7 @@ uint32_t Inflate(TStream* aSource, TStream* aDest, TAbDeflateHelper* aHelper) {
   const bool testOnly = (options & dfoTestOnly) != 0;
   uint32_t result = 0;
   {
-    TAbDfBitReader bits(source, helper.SourceSize, helper.ProgressHook);
+    TAbDfInBitStream bits(source, helper.SourceSize, helper.ProgressHook);
     TAbDfOutputWindow window(aDest, log.get(), testOnly, helper.OutputLimit,
                              (options & dfoAdler32) == 0, (options & dfoDeflate64) != 0);
     try {
