@@ -11,6 +11,8 @@
 namespace {
 
 constexpr uint32_t kMaxUse = 2147483647u;
+// Pages at most in one write to the swap file.
+constexpr size_t kSwapRun = 16;
 
 }  // namespace
 
@@ -135,7 +137,7 @@ std::unique_ptr<TAbVirtualMemoryStream::TAbVMPage> TAbVirtualMemoryStream::TakeV
       std::min_element(FPageList.begin(), FPageList.begin() + MaxPages,
                        [](const std::unique_ptr<TAbVMPage>& a,
                           const std::unique_ptr<TAbVMPage>& b) { return a->LastUse < b->LastUse; });
-  if ((*victim)->Dirty) SwapOut(**victim);
+  if ((*victim)->Dirty) SwapOut(size_t(victim - FPageList.begin()));
   std::unique_ptr<TAbVMPage> page = std::move(*victim);
   FPageList.erase(victim);
   if (FCachePage == page.get()) FCachePage = nullptr;
@@ -148,18 +150,41 @@ void TAbVirtualMemoryStream::FillPage(TAbVMPage& page) {
     return;
   }
   SeekSwap(page.Offset);
+  FSwapPosition = -1;
   if (FSwapFile->Read(page.Data.data(), PageSize) != PageSize) {
     throw EAbVMSReadFail(PageSize, FSwapFileName);
   }
+  FSwapPosition = page.Offset + PageSize;
 }
 
-void TAbVirtualMemoryStream::SwapOut(const TAbVMPage& page) {
+void TAbVirtualMemoryStream::SwapOut(size_t index) {
   if (!FSwapFile) OpenSwapFile();
-  SeekSwap(page.Offset);
-  if (FSwapFile->Write(page.Data.data(), PageSize) != PageSize) {
-    throw EAbVMSWriteFail(PageSize, FSwapFileName);
+  // When the victim goes where the last transfer ended, the stream is being
+  // written from start to end: the dirty pages that follow it go with it, in
+  // one write, and stay in memory, clean. The swap file then grows in runs of
+  // pages instead of page by page.
+  const TAbVMPage& first = *FPageList[index];
+  const size_t limit = first.Offset > 0 && first.Offset == FSwapPosition ? kSwapRun : 1;
+  size_t end = index + 1;
+  while (end < FPageList.size() && end - index < limit && FPageList[end]->Dirty &&
+         FPageList[end]->Offset == FPageList[end - 1]->Offset + PageSize) {
+    ++end;
   }
-  FSwapSize = std::max(FSwapSize, page.Offset + PageSize);
+  const int32_t count = int32_t(end - index) * PageSize;
+  const uint8_t* bytes = first.Data.data();
+  if (end - index > 1) {
+    FSwapBuffer.resize(kSwapRun * PageSize);
+    for (size_t i = index; i < end; ++i) {
+      std::memcpy(FSwapBuffer.data() + (i - index) * PageSize, FPageList[i]->Data.data(), PageSize);
+    }
+    bytes = FSwapBuffer.data();
+  }
+  SeekSwap(first.Offset);
+  FSwapPosition = -1;
+  if (FSwapFile->Write(bytes, count) != count) throw EAbVMSWriteFail(count, FSwapFileName);
+  FSwapPosition = first.Offset + count;
+  FSwapSize = std::max(FSwapSize, FSwapPosition);
+  for (size_t i = index; i < end; ++i) FPageList[i]->Dirty = false;
 }
 
 void TAbVirtualMemoryStream::OpenSwapFile() {
@@ -171,10 +196,16 @@ void TAbVirtualMemoryStream::OpenSwapFile() {
     throw EAbVMSErrorOpenSwap(FSwapFileName);
   }
   FSwapSize = 0;
+  FSwapPosition = 0;
 }
 
 void TAbVirtualMemoryStream::SeekSwap(int64_t offset) {
+  // Pages mostly leave and come back in order: most transfers start where
+  // the last one ended.
+  if (offset == FSwapPosition) return;
+  FSwapPosition = -1;
   if (FSwapFile->Seek(offset, soFromBeginning) != offset) throw EAbVMSSeekFail(FSwapFileName);
+  FSwapPosition = offset;
 }
 
 uint32_t TAbVirtualMemoryStream::NextUse() {

@@ -57,7 +57,7 @@ class TAbVirtualMemoryStream : public TStream {
   TAbVMPage& PageAt(int64_t pageOffset);
   std::unique_ptr<TAbVMPage> TakeVictim();
   void FillPage(TAbVMPage& page);
-  void SwapOut(const TAbVMPage& page);
+  void SwapOut(size_t index);
   void OpenSwapFile();
   void SeekSwap(int64_t offset);
   uint32_t NextUse();
@@ -71,5 +71,9 @@ class TAbVirtualMemoryStream : public TStream {
   std::string FSwapDir;
   std::string FSwapFileName;
   int64_t FSwapSize = 0;
+  // Where the swap file stands; -1 when unknown (after a failed transfer).
+  int64_t FSwapPosition = -1;
+  // Gathers a run of dirty pages into one write; made with the swap file.
+  std::vector<uint8_t> FSwapBuffer;
   std::unique_ptr<TFileStream> FSwapFile;
 };

@@ -142,6 +142,44 @@ std::string NameOfCentralHeader(const TAbZipDirectoryFileHeader& header) {
   return OemToCharA(stored);
 }
 
+// The end of the save's work stream from `start` on, seen as a stream of its
+// own that starts empty: an added item's data goes straight where it is
+// collected instead of through a swap-backed stream of its own.
+class TAbTailStream : public TStream {
+ public:
+  TAbTailStream(TStream& base, int64_t start) : FBase(base), FStart(start) {
+    FBase.Seek(FStart, soFromBeginning);
+  }
+
+  int32_t Read(void* buffer, int32_t count) override { return FBase.Read(buffer, count); }
+  int32_t Write(const void* buffer, int32_t count) override { return FBase.Write(buffer, count); }
+  int64_t Seek(int64_t offset, int origin) override {
+    int64_t target = 0;
+    switch (origin) {
+      case soFromBeginning:
+        target = offset;
+        break;
+      case soFromCurrent:
+        target = Position() + offset;
+        break;
+      case soFromEnd:
+        target = Size() + offset;
+        break;
+      default:
+        // The base stream raises its own error for an unknown origin.
+        return FBase.Seek(offset, origin) - FStart;
+    }
+    if (target >= 0) FBase.Seek(FStart + target, soFromBeginning);
+    return FBase.Position() - FStart;
+  }
+  int64_t Size() override { return FBase.Size() - FStart; }
+  void SetSize(int64_t newSize) override { FBase.SetSize(FStart + std::max<int64_t>(newSize, 0)); }
+
+ private:
+  TStream& FBase;
+  int64_t FStart;
+};
+
 }  // namespace
 
 // ---------------------------------------------------------------- records
@@ -749,8 +787,7 @@ void TAbZipArchive::CollectItems(TSaveWork& Work) {
       case iaReplace:
       case iaStreamAdd: {
         CheckSourceSize(item);
-        TAbVirtualMemoryStream out;
-        out.SetSwapDir(Work.SwapDir);
+        TAbTailStream out(*Work.Data, Work.Data->Size());
         if (item.Action == iaStreamAdd) {
           if (!InsertFromStreamHook) throw EAbZipNoInsertion();
           InsertFromStreamHook(*this, item, out, InStream);
@@ -762,10 +799,8 @@ void TAbZipArchive::CollectItems(TSaveWork& Work) {
         length = out.Size();
         item.SetCompressedSize(length);
         CheckItemLimits(item, length, Work);
-        if (length > 0) {
-          out.Seek(0, soFromBeginning);
-          Work.Data->CopyFrom(out, length);
-        }
+        // The hook may leave the position anywhere: what follows is appended.
+        Work.Data->Seek(0, soFromEnd);
         break;
       }
       default:
