@@ -36,6 +36,10 @@ int32_t TAbVirtualMemoryStream::Read(void* buffer, int32_t count) {
   while (done < total) {
     const int64_t at = FPosition + done;
     const int32_t inPage = int32_t(at % PageSize);
+    if (const int32_t run = SwappedRunAt(at - inPage, FPosition + total); run > 1) {
+      done += ReadRun(at - inPage, run, inPage, out + done, total - done);
+      continue;
+    }
     const int32_t n = std::min(total - done, PageSize - inPage);
     std::memcpy(out + done, PageAt(at - inPage).Data.data() + inPage, size_t(n));
     done += n;
@@ -105,6 +109,12 @@ void TAbVirtualMemoryStream::ReleasePagesFrom(int64_t newSize) {
   if (FCachePage && FCachePage->Offset >= newSize) FCachePage = nullptr;
   FPageList.erase(firstGone, FPageList.end());
   const int64_t keptSwap = (newSize + PageSize - 1) / PageSize * PageSize;
+  if (FSwapFile && keptSwap < FSwapSize) {
+    // Pages later written beyond a gap grow the swap file again: the gap
+    // must then read as zeros, not as the bytes it held before the cut.
+    FSwapPosition = -1;
+    FSwapFile->SetSize(keptSwap);
+  }
   FSwapSize = std::min(FSwapSize, keptSwap);
 }
 
@@ -121,15 +131,72 @@ TAbVirtualMemoryStream::TAbVMPage& TAbVirtualMemoryStream::PageAt(int64_t pageOf
     return *FCachePage;
   }
 
-  std::unique_ptr<TAbVMPage> page =
-      int32_t(FPageList.size()) < MaxPages ? std::make_unique<TAbVMPage>() : TakeVictim();
+  std::unique_ptr<TAbVMPage> page = FreePage();
   page->Offset = pageOffset;
   page->LastUse = NextUse();
   page->Dirty = false;
   FillPage(*page);
-  auto place = std::lower_bound(FPageList.begin(), FPageList.end(), pageOffset, byOffset);
+  return Place(std::move(page));
+}
+
+std::unique_ptr<TAbVirtualMemoryStream::TAbVMPage> TAbVirtualMemoryStream::FreePage() {
+  return int32_t(FPageList.size()) < MaxPages ? std::make_unique<TAbVMPage>() : TakeVictim();
+}
+
+TAbVirtualMemoryStream::TAbVMPage& TAbVirtualMemoryStream::Place(std::unique_ptr<TAbVMPage> page) {
+  const auto place = std::lower_bound(
+      FPageList.begin(), FPageList.end(), page->Offset,
+      [](const std::unique_ptr<TAbVMPage>& p, int64_t offset) { return p->Offset < offset; });
   FCachePage = FPageList.insert(place, std::move(page))->get();
   return *FCachePage;
+}
+
+bool TAbVirtualMemoryStream::IsResident(int64_t pageOffset) const {
+  if (FCachePage && FCachePage->Offset == pageOffset) return true;
+  const auto found = std::lower_bound(
+      FPageList.begin(), FPageList.end(), pageOffset,
+      [](const std::unique_ptr<TAbVMPage>& p, int64_t offset) { return p->Offset < offset; });
+  return found != FPageList.end() && (*found)->Offset == pageOffset;
+}
+
+int32_t TAbVirtualMemoryStream::SwappedRunAt(int64_t pageOffset, int64_t end) const {
+  if (!FSwapFile) return 0;
+  int32_t pages = 0;
+  for (int64_t offset = pageOffset;
+       pages < int32_t(kSwapRun) && offset < end && offset < FSwapSize && !IsResident(offset);
+       offset += PageSize) {
+    ++pages;
+  }
+  return pages;
+}
+
+int32_t TAbVirtualMemoryStream::ReadRun(int64_t pageOffset, int32_t pages, int32_t skip,
+                                        uint8_t* out, int32_t count) {
+  // A run of pages that all wait in the swap file comes in with one read;
+  // they then take their places one after the other exactly as page by page
+  // (the same victims, in the same order; a victim's own write gathers its
+  // run in the other buffer).
+  const int32_t bytes = pages * PageSize;
+  FReadBuffer.resize(kSwapRun * PageSize);
+  SeekSwap(pageOffset);
+  FSwapPosition = -1;
+  if (FSwapFile->Read(FReadBuffer.data(), bytes) != bytes)
+    throw EAbVMSReadFail(bytes, FSwapFileName);
+  FSwapPosition = pageOffset + bytes;
+  int32_t done = 0;
+  for (int32_t i = 0; i < pages && done < count; ++i) {
+    std::unique_ptr<TAbVMPage> page = FreePage();
+    page->Offset = pageOffset + int64_t(i) * PageSize;
+    page->LastUse = NextUse();
+    page->Dirty = false;
+    std::memcpy(page->Data.data(), FReadBuffer.data() + size_t(i) * PageSize, PageSize);
+    const TAbVMPage& placed = Place(std::move(page));
+    const int32_t from = i == 0 ? skip : 0;
+    const int32_t n = std::min(count - done, PageSize - from);
+    std::memcpy(out + done, placed.Data.data() + from, size_t(n));
+    done += n;
+  }
+  return done;
 }
 
 std::unique_ptr<TAbVirtualMemoryStream::TAbVMPage> TAbVirtualMemoryStream::TakeVictim() {

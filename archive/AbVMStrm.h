@@ -32,6 +32,7 @@ class TAbVirtualMemoryStream : public TStream {
   int64_t Seek(int64_t offset, int origin) override;
   int64_t Size() override { return FSize; }
   // Releases the pages at or beyond a smaller size; pulls the position back.
+  // The swap file is cut to match (EInOutError when the host refuses).
   void SetSize(int64_t newSize) override;
 
   // Where the swap file goes (the system's temporary folder when this is not
@@ -55,6 +56,11 @@ class TAbVirtualMemoryStream : public TStream {
   };
 
   TAbVMPage& PageAt(int64_t pageOffset);
+  bool IsResident(int64_t pageOffset) const;
+  int32_t SwappedRunAt(int64_t pageOffset, int64_t end) const;
+  int32_t ReadRun(int64_t pageOffset, int32_t pages, int32_t skip, uint8_t* out, int32_t count);
+  std::unique_ptr<TAbVMPage> FreePage();
+  TAbVMPage& Place(std::unique_ptr<TAbVMPage> page);
   std::unique_ptr<TAbVMPage> TakeVictim();
   void FillPage(TAbVMPage& page);
   void SwapOut(size_t index);
@@ -73,7 +79,9 @@ class TAbVirtualMemoryStream : public TStream {
   int64_t FSwapSize = 0;
   // Where the swap file stands; -1 when unknown (after a failed transfer).
   int64_t FSwapPosition = -1;
-  // Gathers a run of dirty pages into one write; made with the swap file.
+  // A run of dirty pages gathered for one write, and a run of pages read at
+  // once; each made at its first use.
   std::vector<uint8_t> FSwapBuffer;
+  std::vector<uint8_t> FReadBuffer;
   std::unique_ptr<TFileStream> FSwapFile;
 };

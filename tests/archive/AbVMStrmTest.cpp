@@ -195,6 +195,27 @@ TEST_F(VirtualMemoryStream, ShrinkingReleasesPagesAndRegrowingReadsZeros) {
   EXPECT_TRUE(std::all_of(all.begin() + 40 * kPage, all.end(), [](uint8_t b) { return b == 0; }));
 }
 
+TEST_F(VirtualMemoryStream, AGapAfterShrinkingReadsZerosNotTheOldSwappedBytes) {
+  TAbVirtualMemoryStream stream;
+  stream.SetSwapDir(SwapDir);
+  const std::vector<uint8_t> data = Pattern(60 * kPage, 7);
+  stream.WriteBuffer(data.data(), int32_t(data.size()));
+  ASSERT_NE(stream.SwapFileName(), "");
+
+  // Pages written far beyond the new end go to the swap file past the gap,
+  // where the bytes from before the cut still lie.
+  const int64_t cut = 2 * kPage + 10;
+  stream.SetSize(cut);
+  stream.Seek(50 * kPage, soFromBeginning);
+  stream.WriteBuffer(data.data(), 30 * kPage);
+  const std::vector<uint8_t> all = ReadAll(stream);
+  ASSERT_EQ(all.size(), size_t(80 * kPage));
+  EXPECT_TRUE(std::equal(data.begin(), data.begin() + cut, all.begin()));
+  EXPECT_TRUE(
+      std::all_of(all.begin() + cut, all.begin() + 50 * kPage, [](uint8_t b) { return b == 0; }));
+  EXPECT_TRUE(std::equal(data.begin(), data.begin() + 30 * kPage, all.begin() + 50 * kPage));
+}
+
 TEST_F(VirtualMemoryStream, ASwapFileThatCannotBeMadeIsReported) {
   const char* old = std::getenv("TMPDIR");
   const std::string saved = old ? old : "";
