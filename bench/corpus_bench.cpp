@@ -36,6 +36,7 @@
 #include "archive/deflate/AbDfEnc.h"
 #include "archive/inflate/AbDfCryS.h"
 #include "archive/inflate/AbDfDec.h"
+#include "bench/BytesReader.h"
 #include "platform/Classes.h"
 
 #ifndef CORVELZIP_PATH
@@ -49,30 +50,6 @@ namespace {
 constexpr const char* kPassword = "735296482913572";
 
 // ------------------------------------------------------------ streams over memory
-
-class TBytesReader : public TStream {
- public:
-  explicit TBytesReader(const std::vector<uint8_t>& aBytes) : FBytes(aBytes) {}
-  int32_t Read(void* aBuffer, int32_t aCount) override {
-    const int64_t n = std::min<int64_t>(aCount, int64_t(FBytes.size()) - FPos);
-    if (n <= 0) return 0;
-    std::memcpy(aBuffer, FBytes.data() + FPos, size_t(n));
-    FPos += n;
-    return int32_t(n);
-  }
-  int32_t Write(const void*, int32_t) override { return 0; }
-  int64_t Seek(int64_t aOffset, int aOrigin) override {
-    const int64_t base = aOrigin == soFromBeginning ? 0
-                         : aOrigin == soFromCurrent ? FPos
-                                                    : int64_t(FBytes.size());
-    FPos = base + aOffset;
-    return FPos;
-  }
-
- private:
-  const std::vector<uint8_t>& FBytes;
-  int64_t FPos = 0;
-};
 
 // Collects what is written (or only counts it).
 class TBytesWriter : public TStream {

@@ -19,6 +19,7 @@
 
 #include "archive/deflate/AbDfBase.h"
 #include "archive/deflate/AbDfEnc.h"
+#include "bench/BytesReader.h"
 #include "platform/Classes.h"
 #include "platform/Random.h"
 
@@ -105,34 +106,6 @@ class TSha256 {
 };
 
 // ------------------------------------------------------------ streams over memory
-
-// Hands out at most `aChunk` bytes per read (0: as many as asked).
-class TBytesReader : public TStream {
- public:
-  TBytesReader(const std::vector<uint8_t>& aBytes, int32_t aChunk)
-      : FBytes(aBytes), FChunk(aChunk) {}
-  int32_t Read(void* aBuffer, int32_t aCount) override {
-    if (FChunk > 0) aCount = std::min(aCount, FChunk);
-    const int64_t n = std::min<int64_t>(aCount, int64_t(FBytes.size()) - FPos);
-    if (n <= 0) return 0;
-    std::memcpy(aBuffer, FBytes.data() + FPos, size_t(n));
-    FPos += n;
-    return int32_t(n);
-  }
-  int32_t Write(const void*, int32_t) override { return 0; }
-  int64_t Seek(int64_t aOffset, int aOrigin) override {
-    const int64_t base = aOrigin == soFromBeginning ? 0
-                         : aOrigin == soFromCurrent ? FPos
-                                                    : int64_t(FBytes.size());
-    FPos = base + aOffset;
-    return FPos;
-  }
-
- private:
-  const std::vector<uint8_t>& FBytes;
-  int32_t FChunk;
-  int64_t FPos = 0;
-};
 
 class TBytesWriter : public TStream {
  public:
