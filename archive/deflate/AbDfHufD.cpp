@@ -17,24 +17,6 @@ uint32_t ReverseBits(uint32_t aCode, int32_t aLength) {
   return reversed;
 }
 
-// Kraft check of the lengths counted per length: over-subscribed sets would
-// write decoding entries outside the table, incomplete ones leave holes that
-// only damaged data reaches.
-void CheckPrefixCode(const std::array<int32_t, kMaxCodeLength + 1>& aCounts) {
-  int32_t left = 1;  // codes still free at the current length
-  int32_t used = 0;
-  for (int32_t len = 1; len <= kMaxCodeLength; ++len) {
-    left = left * 2 - aCounts[size_t(len)];
-    used += aCounts[size_t(len)];
-    if (left < 0)
-      throw EAbInternalInflateError(
-          "code lengths are over-subscribed [TAbDfDecodeHuffmanTree.Build]");
-  }
-  const bool singleOneBitCode = used == 1 && aCounts[1] == 1;
-  if (left > 0 && used > 0 && !singleOneBitCode)
-    throw EAbInternalInflateError("code lengths are incomplete [TAbDfDecodeHuffmanTree.Build]");
-}
-
 TAbDfDecodeHuffmanTree MakeFixedTree(int32_t aAlphabetSize, const uint8_t* aExtraBits,
                                      int32_t aExtraOffset) {
   std::vector<int32_t> lengths(size_t(aAlphabetSize), 5);
@@ -56,6 +38,22 @@ TAbDfDecodeHuffmanTree MakeFixedTree(int32_t aAlphabetSize, const uint8_t* aExtr
 }
 
 }  // namespace
+
+bool AbDfCheckPrefixCode(const std::array<int32_t, 16>& aCounts) {
+  int32_t left = 1;  // codes still free at the current length
+  int32_t used = 0;
+  for (int32_t len = 1; len <= kMaxCodeLength; ++len) {
+    left = left * 2 - aCounts[size_t(len)];
+    used += aCounts[size_t(len)];
+    if (left < 0)
+      throw EAbInternalInflateError(
+          "code lengths are over-subscribed [TAbDfDecodeHuffmanTree.Build]");
+  }
+  const bool singleOneBitCode = used == 1 && aCounts[1] == 1;
+  if (left > 0 && used > 0 && !singleOneBitCode)
+    throw EAbInternalInflateError("code lengths are incomplete [TAbDfDecodeHuffmanTree.Build]");
+  return left == 0;
+}
 
 TAbDfDecodeHuffmanTree::TAbDfDecodeHuffmanTree(int32_t aAlphabetSize, int32_t aDefMaxCodeLen,
                                                int32_t aUsage)
@@ -86,7 +84,7 @@ void TAbDfDecodeHuffmanTree::Build(const int32_t* aCodeLengths, int32_t aStartIn
 
   const size_t tableSize = size_t(1) << FLookupBitLength;
   if (FUsage != huEncoding) {
-    CheckPrefixCode(counts);
+    AbDfCheckPrefixCode(counts);
     FDecodes.assign(tableSize, kAbDfNoCode);
     FMask = ~uint32_t(tableSize - 1);
   }

@@ -3,6 +3,7 @@
 // two fixed code tables.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -65,6 +66,12 @@ class TAbDfDecodeHuffmanTree {
   int32_t FLookupBitLength = 0;
   int32_t FUsage;
 };
+
+// Kraft check of code lengths counted per length (index 1 to 15): a set that
+// needs more codes than there are raises, and so does an incomplete one (holes
+// only damaged data reaches) unless it has no code or a single 1-bit code.
+// True when every bit pattern starts a code.
+bool AbDfCheckPrefixCode(const std::array<int32_t, 16>& aCounts);
 
 // The fixed code tables of RFC 1951 (288 literal/length symbols, 32 distance
 // symbols), built on first use and never changed.

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "archive/deflate/AbDfBase.h"
+#include "archive/deflate/AbDfHufD.h"
 
 namespace {
 
@@ -31,26 +32,6 @@ uint32_t ReverseBits(uint32_t aCode, int32_t aLength) {
 }
 
 using TLengthCounts = std::array<int32_t, kMaxCodeLength + 1>;
-
-// Kraft check of the lengths counted per length: over-subscribed sets would
-// need more codes than there are, incomplete ones leave holes that only
-// damaged data reaches.
-// Returns true when the code is complete: every bit pattern starts a code.
-bool CheckPrefixCode(const TLengthCounts& aCounts) {
-  int32_t left = 1;  // codes still free at the current length
-  int32_t used = 0;
-  for (int32_t len = 1; len <= kMaxCodeLength; ++len) {
-    left = left * 2 - aCounts[size_t(len)];
-    used += aCounts[size_t(len)];
-    if (left < 0)
-      throw EAbInternalInflateError(
-          "code lengths are over-subscribed [TAbDfDecodeHuffmanTree.Build]");
-  }
-  const bool singleOneBitCode = used == 1 && aCounts[1] == 1;
-  if (left > 0 && used > 0 && !singleOneBitCode)
-    throw EAbInternalInflateError("code lengths are incomplete [TAbDfDecodeHuffmanTree.Build]");
-  return left == 0;
-}
 
 constexpr size_t kMaxSymbols = 320;
 using TCodes = std::array<uint32_t, kMaxSymbols>;
@@ -132,7 +113,7 @@ void TAbDfDecodeTable::Build(const int32_t* aLengths, int32_t aCount, TAbDfAlpha
     FLookupBitLength = std::max(FLookupBitLength, len);
   }
   counts[0] = 0;
-  const bool complete = CheckPrefixCode(counts);
+  const bool complete = AbDfCheckPrefixCode(counts);
   ZASSERT(aCount >= 0 && size_t(aCount) <= kMaxSymbols, "TAbDfDecodeTable.Build: too many symbols");
   TCodes codes;
   ReversedCodes(aLengths, aCount, counts, codes);
