@@ -78,9 +78,12 @@ std::vector<uint8_t> MixedData(size_t aSize) {
 
 std::vector<uint8_t> StoredBlock(const std::vector<uint8_t>& aBytes) {
   const uint16_t len = uint16_t(aBytes.size());
-  std::vector<uint8_t> block = {0x00, uint8_t(len), uint8_t(len >> 8), uint8_t(~len),
-                                uint8_t(~len >> 8)};
-  block.insert(block.end(), aBytes.begin(), aBytes.end());
+  std::vector<uint8_t> block(5 + aBytes.size());
+  block[1] = uint8_t(len);
+  block[2] = uint8_t(len >> 8);
+  block[3] = uint8_t(~len);
+  block[4] = uint8_t(~len >> 8);
+  std::copy(aBytes.begin(), aBytes.end(), block.begin() + 5);
   return block;
 }
 
