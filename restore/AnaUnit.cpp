@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "archive/AbExcept.h"
+#include "archive/AbUtils.h"
 #include "desktop/FreeSpaceUnit.h"
 #include "desktop/KillProcessUnit.h"
 #include "desktop/WizardWindowUnit.h"
@@ -265,10 +266,7 @@ void TAnaForm::ExtractSelected(const std::string& archivePath) {
   // The engine takes a file without a byte for a new, empty archive; as a
   // backup it is one cut short, and restoring nothing must not pass for a
   // successful restore.
-  TSearchRec rec;
-  const bool empty = FindFirst(archivePath, faAnyFile, rec) == 0 && rec.Size == 0;
-  FindClose(rec);
-  if (empty) throw EAbZipInvalid();
+  if (AbSizeOfFile(archivePath) == 0) throw EAbZipInvalid();
   FUnZip.SetPassword(kPassword);
   FUnZip.SetFileName(archivePath);
   FUnZip.SetBaseDirectory(kDataFolder);

@@ -33,28 +33,8 @@ void FlipFirstEntryByte(const std::string& hostPath) {
   const long compressed = header[18] | header[19] << 8 | header[20] << 16;
   ASSERT_GT(compressed, 40);
   const long at = 30 + name + extra + 12 + compressed / 2;
-  file.seekg(at);
-  char byte = 0;
-  file.read(&byte, 1);
-  file.seekp(at);
-  byte = char(byte ^ 0x5A);
-  file.write(&byte, 1);
-}
-
-std::vector<std::string> LogLines(const TTempDrive& drive) {
-  const std::string text =
-      drive.Exists("Zelvora/Vozidir.log") ? drive.Read("Zelvora/Vozidir.log") : std::string();
-  std::vector<std::string> lines;
-  for (size_t start = 0; start < text.size();) {
-    const size_t end = text.find("\r\n", start);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(start) + " <no line end>");
-      break;
-    }
-    lines.push_back(text.substr(start, end - start));
-    start = end + 2;
-  }
-  return lines;
+  file.close();
+  FlipHostFileByte(hostPath, at, 0x5A);
 }
 
 bool Contains(const std::string& text, const std::string& part) {
@@ -98,7 +78,7 @@ TEST_F(WizardTest, AnArchiveDamagedBeforeItsVerificationFailsTheUnattendedRun) {
   EXPECT_FALSE(Form->ControlShowing("sLabel3"));
   // The service was started again after the failure.
   EXPECT_EQ(net.Commands(2), (std::vector<std::string>{"stop mssqlserver", "start mssqlserver"}));
-  const std::vector<std::string> log = LogLines(Drive);
+  const std::vector<std::string> log = LogLines(Drive, "Zelvora/Vozidir.log");
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].rfind("2024-03-07 09:05:30 backup archive=\"" + kArchivePath +
                              "\" files=2 bytes=63000 duration=",
@@ -142,7 +122,7 @@ TEST_F(WizardTest, AVerifiedUnattendedRunExitsWithZeroAndLogsItsFigures) {
   EXPECT_GT(meter[meter.size() - 2], 50);
   EXPECT_EQ(meter.back(), 0);
 
-  const std::vector<std::string> log = LogLines(Drive);
+  const std::vector<std::string> log = LogLines(Drive, "Zelvora/Vozidir.log");
   ASSERT_EQ(log.size(), 2u);
   EXPECT_EQ(log[0], "an earlier line");
   // The virtual clock ran through the fixed pauses: 2 x 500, 5000, 3 x 10, 1000 ms.
@@ -165,7 +145,7 @@ TEST_F(WizardTest, TheSecondCopyIsVerifiedAndLogged) {
   Form->Click("sButton2");
   EXPECT_TRUE(MessageBoxes().empty());
   EXPECT_EQ(Drive.Read("Kopya/202403070905.zip"), Drive.Read(kArchive));
-  const std::vector<std::string> log = LogLines(Drive);
+  const std::vector<std::string> log = LogLines(Drive, "Zelvora/Vozidir.log");
   ASSERT_EQ(log.size(), 2u);
   EXPECT_TRUE(Contains(log[0], " backup archive=\"" + kArchivePath + "\" files=1 bytes=20000 "));
   EXPECT_EQ(log[1],
@@ -188,7 +168,7 @@ TEST_F(WizardTest, AFailedSecondCopyIsLoggedAndFailsTheUnattendedRun) {
   EXPECT_EQ(MessageBoxes(), std::vector<std::string>{
                                 "Zelvora Yedek|stop|The system cannot find the path specified."});
   EXPECT_EQ(Form->ExitCode(), TAnaForm::kExitBackupFailed);
-  const std::vector<std::string> log = LogLines(Drive);
+  const std::vector<std::string> log = LogLines(Drive, "Zelvora/Vozidir.log");
   ASSERT_EQ(log.size(), 2u);
   EXPECT_TRUE(Contains(log[0], " result=OK"));
   EXPECT_TRUE(Contains(log[1], " second copy archive=\"C:\\Yok\\202403070905.zip\" duration="));
@@ -231,7 +211,7 @@ TEST_F(WizardTest, TheFreeSpaceCheckRefusesARunBeforeStoppingAnything) {
     EXPECT_EQ(asked, std::vector<std::string>{"C:\\Zelvora\\Yedek"});
     EXPECT_EQ(Form->ExitCode(), c.refused ? TAnaForm::kExitBackupFailed : TAnaForm::kExitOk);
     EXPECT_EQ(Drive.Exists(kArchive), !c.refused);
-    const std::vector<std::string> log = LogLines(Drive);
+    const std::vector<std::string> log = LogLines(Drive, "Zelvora/Vozidir.log");
     ASSERT_EQ(log.size(), 1u);
     if (!c.refused) {
       EXPECT_TRUE(Contains(log[0], " result=OK"));
@@ -323,7 +303,7 @@ TEST(VozidirExitStatus, ZeroOneAndTwoAsTheNightWent) {
 
   const TProgramRun ok = RunProgram(drive, ProgramCommand(ZELVORA_VOZIDIR, "7384"), "");
   EXPECT_EQ(ok.Status, 0) << ok.Output;
-  const std::vector<std::string> first = LogLines(drive);
+  const std::vector<std::string> first = LogLines(drive, "Zelvora/Vozidir.log");
   ASSERT_EQ(first.size(), 1u);
   EXPECT_TRUE(Contains(first[0], " backup archive=\"C:\\Zelvora\\Yedek\\")) << first[0];
   EXPECT_TRUE(Contains(first[0], ".zip\" files=2 bytes=30002 duration=")) << first[0];
@@ -357,7 +337,8 @@ TEST(VozidirExitStatus, ZeroOneAndTwoAsTheNightWent) {
   const TProgramRun broken = RunProgram(drive, ProgramCommand(ZELVORA_VOZIDIR, "7384"), "");
   EXPECT_EQ(broken.Status, 2) << broken.Output;
   EXPECT_TRUE(Contains(broken.Output, "I/O error 183.")) << broken.Output;
-  EXPECT_TRUE(Contains(LogLines(drive).back(), " start-up duration=0.000s result=FAILED"));
+  EXPECT_TRUE(Contains(LogLines(drive, "Zelvora/Vozidir.log").back(),
+                       " start-up duration=0.000s result=FAILED"));
   const TProgramRun brokenSeen = RunProgram(drive, ProgramCommand(ZELVORA_VOZIDIR), "");
   EXPECT_EQ(brokenSeen.Status, 0) << brokenSeen.Output;
 }

@@ -13,21 +13,6 @@ namespace {
 
 const char* const kAllPresses = "press sButton2\npress sButton2\npress sButton2\n";
 
-std::vector<std::string> LogLines(const TTempDrive& drive) {
-  const std::string text = drive.Read("Zelvora/Restorekeep.log");
-  std::vector<std::string> lines;
-  for (size_t start = 0; start < text.size();) {
-    const size_t end = text.find("\r\n", start);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(start) + " <no line end>");
-      break;
-    }
-    lines.push_back(text.substr(start, end - start));
-    start = end + 2;
-  }
-  return lines;
-}
-
 }  // namespace
 
 TEST_F(RestoreTest, ARestoreLogsItsSafetyArchiveAndItsEntries) {
@@ -40,7 +25,7 @@ TEST_F(RestoreTest, ARestoreLogsItsSafetyArchiveAndItsEntries) {
   Run();
   EXPECT_TRUE(MessageBoxes().empty());
   // The restore starts after the pauses (500 + 5000 ms) and three files of 10 ms.
-  EXPECT_EQ(LogLines(Drive),
+  EXPECT_EQ(LogLines(Drive, "Zelvora/Restorekeep.log"),
             (std::vector<std::string>{
                 "2024-03-07 09:05:30 safety archive "
                 "archive=\"C:\\Zelvora\\Yedek\\202403070905.zip\" files=3 bytes=30005 "
@@ -54,19 +39,12 @@ TEST_F(RestoreTest, AFailedEntryIsLoggedWithItsName) {
   Drive.Write("Zelvora/Data/a.mdf", NoiseBytes(20000, 3));
   Drive.Write("Zelvora/Data/b.ldf", "bb");
   MakeArchive("C:\\Zelvora\\Yedek\\202401151230.zip", {"a.mdf", "b.ldf"});
-  {
-    // A byte in the middle of a.mdf's data.
-    std::fstream archive(Drive.Host("Zelvora/Yedek/202401151230.zip"),
-                         std::ios::in | std::ios::out | std::ios::binary);
-    archive.seekg(200);
-    const char byte = char(archive.get() ^ 0x55);
-    archive.seekp(200);
-    archive.put(byte);
-  }
+  // A byte in the middle of a.mdf's data.
+  FlipHostFileByte(Drive.Host("Zelvora/Yedek/202401151230.zip"), 200, 0x55);
   Start(kAllPresses);
   Run();
   ASSERT_EQ(MessageBoxes().size(), 1u);
-  const std::vector<std::string> log = LogLines(Drive);
+  const std::vector<std::string> log = LogLines(Drive, "Zelvora/Restorekeep.log");
   ASSERT_EQ(log.size(), 2u);
   EXPECT_NE(log[0].find(" safety archive "), std::string::npos) << log[0];
   EXPECT_NE(log[0].find(" result=OK"), std::string::npos) << log[0];
@@ -87,7 +65,7 @@ TEST_F(RestoreTest, AFailedSafetyArchiveIsLoggedAndNothingIsRestored) {
   Run();
   const std::vector<std::string> boxes = MessageBoxes();
   ASSERT_EQ(boxes.size(), 1u);
-  const std::vector<std::string> log = LogLines(Drive);
+  const std::vector<std::string> log = LogLines(Drive, "Zelvora/Restorekeep.log");
   ASSERT_EQ(log.size(), 1u);
   const std::string error = boxes[0].substr(std::string("Restorekeep|stop|").size());
   EXPECT_EQ(log[0].rfind("2024-03-07 09:05:30 safety archive "

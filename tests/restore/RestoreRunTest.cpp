@@ -86,15 +86,8 @@ TEST_F(RestoreTest, ADamagedEntryIsNamedInTheErrorBoxInsteadOfTheSuccessText) {
   Drive.Write("Zelvora/Data/a.mdf", Noise(20000, 3));
   Drive.Write("Zelvora/Data/b.ldf", Text(50, 4));
   MakeArchive("C:\\Zelvora\\Yedek\\202401151230.zip", {"a.mdf", "b.ldf"});
-  {
-    // A byte in the middle of a.mdf's compressed data.
-    std::fstream archive(Drive.Host("Zelvora/Yedek/202401151230.zip"),
-                         std::ios::in | std::ios::out | std::ios::binary);
-    archive.seekg(200);
-    const char byte = char(archive.get() ^ 0x55);
-    archive.seekp(200);
-    archive.put(byte);
-  }
+  // A byte in the middle of a.mdf's data.
+  FlipHostFileByte(Drive.Host("Zelvora/Yedek/202401151230.zip"), 200, 0x55);
   Drive.Write("Zelvora/Data/b.ldf", "changed");
   TRecordingNet net(Drive);
   Start(kAllPresses);

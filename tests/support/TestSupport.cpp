@@ -44,7 +44,9 @@ TTempDrive::~TTempDrive() {
   RunCommand("rm -rf " + ShellQuote(FRoot), output);
 }
 
-std::string TTempDrive::Host(const std::string& relative) const { return FRoot + "/" + relative; }
+std::string TTempDrive::Host(const std::string& relative) const {
+  return FRoot + "/" + relative;
+}
 
 void TTempDrive::MakeFolder(const std::string& relative) const {
   fs::create_directories(Host(relative));
@@ -86,7 +88,9 @@ TRecordingNet::TRecordingNet(const TTempDrive& drive) : FLog(drive.Host("net.log
   ::setenv("PATH", (bin + ":" + FOldPath).c_str(), 1);
 }
 
-TRecordingNet::~TRecordingNet() { ::setenv("PATH", FOldPath.c_str(), 1); }
+TRecordingNet::~TRecordingNet() {
+  ::setenv("PATH", FOldPath.c_str(), 1);
+}
 
 std::vector<std::string> TRecordingNet::Commands(size_t count) const {
   std::vector<std::pair<long, std::string>> lines;
@@ -133,6 +137,30 @@ std::string ReadHostFile(const std::string& path) {
   std::ostringstream bytes;
   bytes << file.rdbuf();
   return bytes.str();
+}
+
+void FlipHostFileByte(const std::string& path, int64_t at, uint8_t mask) {
+  std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+  file.seekg(at);
+  const char byte = char(file.get() ^ mask);
+  file.seekp(at);
+  file.put(byte);
+  if (!file.good()) throw std::runtime_error("cannot change a byte of " + path);
+}
+
+std::vector<std::string> LogLines(const TTempDrive& drive, const std::string& relative) {
+  const std::string text = drive.Exists(relative) ? drive.Read(relative) : std::string();
+  std::vector<std::string> lines;
+  for (size_t start = 0; start < text.size();) {
+    const size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(start) + " <no line end>");
+      break;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
 }
 
 std::string WordBytes(size_t length, uint32_t seed) {

@@ -60,6 +60,12 @@ bool HaveTool(const std::string& name);
 std::string ShellQuote(const std::string& text);
 // The whole content of a host file (empty when it cannot be read).
 std::string ReadHostFile(const std::string& path);
+// Flips the bits of `mask` in the byte at `at` of a host file, as a failing disk would.
+void FlipHostFileByte(const std::string& path, int64_t at, uint8_t mask);
+// The lines of a run log on the drive ("Zelvora/Vozidir.log"), each without
+// its CR LF; a last line without one is marked " <no line end>". None when
+// the file is missing.
+std::vector<std::string> LogLines(const TTempDrive& drive, const std::string& relative);
 
 // Bytes made from a fixed seed: words (compressible text) or noise.
 std::string WordBytes(size_t length, uint32_t seed);
