@@ -17,15 +17,6 @@ namespace {
 
 using namespace extract_test;
 
-void Put16(std::string& bytes, size_t at, uint16_t value) {
-  bytes[at] = char(value & 0xFF);
-  bytes[at + 1] = char(value >> 8);
-}
-void Put32(std::string& bytes, size_t at, uint32_t value) {
-  Put16(bytes, at, uint16_t(value));
-  Put16(bytes, at + 2, uint16_t(value >> 16));
-}
-
 // Offsets of the records of the first entry of an archive.
 size_t CentralOf(const std::string& zip) {
   return zip.find(std::string("PK\x01\x02", 4));

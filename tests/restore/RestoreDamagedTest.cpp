@@ -25,15 +25,6 @@ const char* const kSelected = "Zelvora/Yedek/202401151230.zip";
 const char* const kSafety = "Zelvora/Yedek/202403070905.zip";
 const char* const kLog = "Zelvora/Restorekeep.log";
 
-uint32_t Get(const std::string& bytes, size_t at, int size) {
-  uint32_t value = 0;
-  for (int i = size - 1; i >= 0; --i) value = value << 8 | uint8_t(bytes.at(at + size_t(i)));
-  return value;
-}
-void Put32(std::string& bytes, size_t at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) bytes.at(at + size_t(i)) = char(value >> (8 * i));
-}
-
 // Where the records of an archive lie.
 struct TLayout {
   size_t End = 0;
@@ -45,14 +36,14 @@ struct TLayout {
 TLayout LayoutOf(const std::string& zip) {
   TLayout layout;
   layout.End = zip.rfind("PK\x05\x06");
-  layout.Directory = Get(zip, layout.End + 16, 4);
+  layout.Directory = GetLE(zip, layout.End + 16, 4);
   for (size_t at = layout.Directory; at < layout.End;
-       at += 46 + Get(zip, at + 28, 2) + Get(zip, at + 30, 2) + Get(zip, at + 32, 2)) {
-    const std::string name = zip.substr(at + 46, Get(zip, at + 28, 2));
+       at += 46 + GetLE(zip, at + 28, 2) + GetLE(zip, at + 30, 2) + GetLE(zip, at + 32, 2)) {
+    const std::string name = zip.substr(at + 46, GetLE(zip, at + 28, 2));
     const std::string bare = name.substr(name.rfind('/') + 1);
-    const size_t local = Get(zip, at + 42, 4);
+    const size_t local = GetLE(zip, at + 42, 4);
     layout.Central[bare] = at;
-    layout.Data[bare] = local + 30 + Get(zip, local + 26, 2) + Get(zip, local + 28, 2);
+    layout.Data[bare] = local + 30 + GetLE(zip, local + 26, 2) + GetLE(zip, local + 28, 2);
   }
   return layout;
 }

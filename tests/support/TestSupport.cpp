@@ -139,6 +139,22 @@ std::string ReadHostFile(const std::string& path) {
   return bytes.str();
 }
 
+uint32_t GetLE(const std::string& bytes, size_t at, int size) {
+  uint32_t value = 0;
+  for (int i = size - 1; i >= 0; --i) value = value << 8 | uint8_t(bytes.at(at + size_t(i)));
+  return value;
+}
+
+void Put16(std::string& bytes, size_t at, uint16_t value) {
+  bytes.at(at) = char(value & 0xFF);
+  bytes.at(at + 1) = char(value >> 8);
+}
+
+void Put32(std::string& bytes, size_t at, uint32_t value) {
+  Put16(bytes, at, uint16_t(value));
+  Put16(bytes, at + 2, uint16_t(value >> 16));
+}
+
 void FlipHostFileByte(const std::string& path, int64_t at, uint8_t mask) {
   std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
   file.seekg(at);

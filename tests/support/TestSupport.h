@@ -60,6 +60,10 @@ bool HaveTool(const std::string& name);
 std::string ShellQuote(const std::string& text);
 // The whole content of a host file (empty when it cannot be read).
 std::string ReadHostFile(const std::string& path);
+// Little-endian fields of archive bytes, as ZIP records hold them (`size` 1 to 4).
+uint32_t GetLE(const std::string& bytes, size_t at, int size);
+void Put16(std::string& bytes, size_t at, uint16_t value);
+void Put32(std::string& bytes, size_t at, uint32_t value);
 // Flips the bits of `mask` in the byte at `at` of a host file, as a failing disk would.
 void FlipHostFileByte(const std::string& path, int64_t at, uint8_t mask);
 // The lines of a run log on the drive ("Zelvora/Vozidir.log"), each without
