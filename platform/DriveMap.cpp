@@ -58,6 +58,14 @@ std::string JoinHost(const std::string& folder, const std::string& name) {
   return folder == "/" ? "/" + name : folder + "/" + name;
 }
 
+// `folder` followed by the first `count` of `parts`.
+std::string JoinParts(const std::string& folder, const std::vector<std::string>& parts,
+                      size_t count) {
+  std::string path = folder;
+  for (size_t i = 0; i < count; ++i) path = JoinHost(path, parts[i]);
+  return path;
+}
+
 bool Exists(const std::string& hostPath) {
   struct stat info;
   return ::lstat(hostPath.c_str(), &info) == 0;
@@ -147,13 +155,22 @@ std::string HostPathOf(const std::string& windowsPath) {
   const std::optional<std::string> root = DriveRoot(full[0]);
   if (!root) return std::string();
 
-  std::string host = *root;
+  std::vector<std::string> parts = SplitAt(full.substr(2), '\\');
+  parts.erase(std::remove(parts.begin(), parts.end(), std::string()), parts.end());
+  // Every component on the way to a path that exists exists as well, so such
+  // a path (the usual case) is its own answer, and a new name in an existing
+  // folder needs the lookup of its last component only.
+  const std::string given = JoinParts(*root, parts, parts.size());
+  if (parts.empty() || Exists(given)) return given;
+  const size_t existing =
+      parts.size() > 1 && Exists(JoinParts(*root, parts, parts.size() - 1)) ? parts.size() - 1 : 0;
+
+  std::string host = JoinParts(*root, parts, existing);
   bool lookingUp = true;  // once a component is missing, the rest are taken as given
-  for (const std::string& part : SplitAt(full.substr(2), '\\')) {
-    if (part.empty()) continue;
-    std::string next = JoinHost(host, part);
+  for (size_t i = existing; i < parts.size(); ++i) {
+    std::string next = JoinHost(host, parts[i]);
     if (lookingUp && !Exists(next)) {
-      if (const auto match = FindWithoutCase(host, part))
+      if (const auto match = FindWithoutCase(host, parts[i]))
         next = JoinHost(host, *match);
       else
         lookingUp = false;

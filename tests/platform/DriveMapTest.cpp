@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -46,6 +47,44 @@ TEST(DriveMap, HostPathsFollowTheCaseOnDiskAndKeepNewNamesAsGiven) {
   EXPECT_EQ(HostPathOf("C:\\"), drive.Root());
   EXPECT_EQ(HostPathOf("Q:\\x"), "");
   EXPECT_EQ(HostPathOf("\\\\server\\share\\x"), "");
+}
+
+TEST(DriveMap, HostPathsOfExistingAndMissingNamesAgreeWithAComponentWalk) {
+  TTempDrive drive;
+  drive.Write("Data/x.mdf", "x");
+  drive.Write("Data/a.txt", "a");
+  drive.Write("Data/A.TXT", "A");
+  drive.Write("file.txt", "f");
+  ASSERT_EQ(::symlink("Data", drive.Host("Link").c_str()), 0);
+  ASSERT_EQ(::symlink("nowhere", drive.Host("Dead").c_str()), 0);
+  // What a lookup of one component after the other gives: each component in
+  // its case on disk (the exact name first, else the first in byte order),
+  // the rest as given from the first one that is missing.
+  const TExpandCase cases[] = {
+      {"C:\\Data\\x.mdf", "Data/x.mdf"},
+      {"c:\\DATA\\X.MDF", "Data/x.mdf"},
+      {"C:\\Data\\a.txt", "Data/a.txt"},
+      {"C:\\Data\\A.TXT", "Data/A.TXT"},
+      {"C:\\Data\\A.txt", "Data/A.TXT"},
+      {"C:\\data\\a.TXT", "Data/A.TXT"},
+      {"C:\\Data\\New.txt", "Data/New.txt"},
+      {"C:\\DATA\\New.txt", "Data/New.txt"},
+      {"C:\\Missing\\DATA\\x.mdf", "Missing/DATA/x.mdf"},
+      {"C:\\Data\\x.mdf\\", "Data/x.mdf"},
+      {"C:\\Data\\.\\Sub\\..\\X.MDF", "Data/x.mdf"},
+      {"C:\\Link\\x.mdf", "Link/x.mdf"},
+      {"C:\\LINK\\X.mdf", "Link/x.mdf"},
+      {"C:\\Link\\New\\x.mdf", "Link/New/x.mdf"},
+      {"C:\\Dead", "Dead"},
+      {"C:\\DEAD", "Dead"},
+      {"C:\\dead\\x", "Dead/x"},
+      {"C:\\File.TXT\\x", "file.txt/x"},
+      {"C:\\file.txt\\", "file.txt"},
+  };
+  for (const TExpandCase& c : cases) {
+    SCOPED_TRACE(c.Given);
+    EXPECT_EQ(HostPathOf(c.Given), drive.Host(c.Expected));
+  }
 }
 
 TEST(DriveMap, WindowsPathsPickTheClosestDrive) {
