@@ -165,6 +165,12 @@ bool TAbDfInputWindow::SearchMatch(int32_t aGoodEnoughLength, TAbDfMatch& aMatch
   const uint8_t* base = FBuffer.data() - FBufferOfs;
   // Enters the current position; its links are the first two candidates.
   FHash = ((FHash << 5) ^ base[currentOfs + 2]) & kHashMask;
+  // The next search starts where this one's head and its slot lie; ask for
+  // them now, while this one waits for its own.
+  const uint32_t nextHash = ((FHash << 5) ^ base[currentOfs + 3]) & kHashMask;
+  const ptrdiff_t nextHead = FHashHeads[nextHash];
+  __builtin_prefetch(&chain[nextHead & winMask]);
+  if (nextHead >= windowStart) __builtin_prefetch(base + nextHead);
   ptrdiff_t candidate = EnterPosition(currentOfs, FHash);
   ptrdiff_t next = chain[currentOfs & winMask].PrevOfPrev;
   FHashedCount = currentOfs + 1;
