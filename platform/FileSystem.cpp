@@ -2,9 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/magic.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <time.h>
 #include <unistd.h>
@@ -12,7 +10,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <optional>
 
 #include "platform/DateTime.h"
 #include "platform/DriveMap.h"
@@ -62,12 +59,6 @@ class THostFile {
   THostFile(const THostFile&) = delete;
   THostFile& operator=(const THostFile&) = delete;
   int Get() const { return FHandle; }
-  // Hands the descriptor over to whoever closes it from now on.
-  int Release() {
-    const int handle = FHandle;
-    FHandle = -1;
-    return handle;
-  }
   int Close() {
     const int result = ::close(FHandle);
     FHandle = -1;
@@ -125,9 +116,6 @@ std::string NewHostPathOf(const std::string& windowsPath) {
 char AsciiUpper(char c) {
   return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
 }
-char AsciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-}
 
 // Wildcard match that retries only from the last '*', so no mask can make it
 // take more than length(name) * length(mask) steps.
@@ -150,97 +138,6 @@ bool MatchFrom(const char* name, const char* mask) {
   }
   while (*mask == '*') ++mask;
   return !*mask;
-}
-
-// An entry of a folder that a search found: its name and what stat tells.
-struct TFolderEntry {
-  std::string Name;
-  struct stat Info;
-};
-
-// The code of a folder that cannot be searched, from the errno just set.
-int FolderError(const std::string& host) {
-  return host.empty() || errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND
-                                                             : WindowsErrorOf(errno);
-}
-
-// The entries of the open folder `handle` (closed here) that `mask` matches,
-// "." and ".." never; entries that stat cannot follow are left out. Nothing
-// when the folder cannot be read.
-std::optional<std::vector<TFolderEntry>> MatchingEntries(int handle, const std::string& mask) {
-  DIR* dir = ::fdopendir(handle);
-  if (!dir) {
-    const int error = errno;
-    ::close(handle);
-    errno = error;
-    return std::nullopt;
-  }
-  std::vector<TFolderEntry> entries;
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name == "." || name == ".." || mask.empty() || !MatchesWindowsMask(name, mask)) continue;
-    TFolderEntry found{name, {}};
-    if (::fstatat(::dirfd(dir), name.c_str(), &found.Info, 0) == 0) entries.push_back(found);
-  }
-  ::closedir(dir);
-  return entries;
-}
-
-// A mask without wildcards that matches only the names equal to it without
-// regard to ASCII case (a final '.' has a meaning of its own).
-bool IsPlainName(const std::string& mask) {
-  return !mask.empty() && mask.back() != '.' &&
-         mask.find_first_of(std::string("*?\0", 3)) == std::string::npos;
-}
-
-// File systems that keep names exactly as created and list every name a
-// lookup finds (where a folder may fold case, its case forms of one name are
-// one file, which CaseFormsIn notices).
-bool KeepsNamesExactly(int handle) {
-  struct statfs volume;
-  if (::fstatfs(handle, &volume) != 0) return false;
-  switch (volume.f_type) {
-    case EXT4_SUPER_MAGIC:
-    case TMPFS_MAGIC:
-    case BTRFS_SUPER_MAGIC:
-    case XFS_SUPER_MAGIC:
-    case OVERLAYFS_SUPER_MAGIC:
-      return true;
-    default:
-      return false;
-  }
-}
-
-// Looking up every case form of a name costs less than reading a large folder
-// while the name has few letters: 2^letters lookups.
-constexpr size_t kMaxCaseLetters = 4;
-
-// The entries of the open folder `handle` that the plain name `name` matches,
-// found by looking up each of its ASCII case forms instead of reading the
-// folder. Nothing when only reading the folder can tell: too many forms, no
-// letter at all (a folder that folds case could then hold the name under
-// another form unseen), a file system that may list less than it finds, or two
-// forms that are one file (a folder that folds case, or hard links).
-std::optional<std::vector<TFolderEntry>> CaseFormsIn(int handle, const std::string& name) {
-  std::vector<size_t> letters;
-  for (size_t i = 0; i < name.size(); ++i)
-    if (AsciiUpper(name[i]) != AsciiLower(name[i])) letters.push_back(i);
-  if (letters.empty() || letters.size() > kMaxCaseLetters || !KeepsNamesExactly(handle))
-    return std::nullopt;
-  std::vector<TFolderEntry> entries;
-  for (uint32_t form = 0; form < (1u << letters.size()); ++form) {
-    TFolderEntry entry{name, {}};
-    for (size_t bit = 0; bit < letters.size(); ++bit) {
-      char& c = entry.Name[letters[bit]];
-      c = (form >> bit) & 1 ? AsciiUpper(c) : AsciiLower(c);
-    }
-    if (::fstatat(handle, entry.Name.c_str(), &entry.Info, 0) != 0) continue;
-    for (const TFolderEntry& other : entries)
-      if (other.Info.st_dev == entry.Info.st_dev && other.Info.st_ino == entry.Info.st_ino)
-        return std::nullopt;
-    entries.push_back(entry);
-  }
-  return entries;
 }
 
 void FillFrom(const TSearchRec& found, TSearchRec& rec) {
@@ -428,25 +325,25 @@ int FindFirst(const std::string& pathAndMask, uint32_t attributes, TSearchRec& r
   std::string folder, mask;
   SplitMask(pathAndMask, folder, mask);
   const std::string host = HostPathOf(folder);
-  THostFile handle(
-      host.empty() ? -1 : ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC));
-  if (handle.Get() < 0) return SetError(FolderError(host));
-  std::optional<std::vector<TFolderEntry>> entries;
-  if (IsPlainName(mask)) entries = CaseFormsIn(handle.Get(), mask);
-  if (!entries) {
-    entries = MatchingEntries(handle.Release(), mask);
-    if (!entries) return SetError(FolderError(host));
-  }
+  DIR* dir = host.empty() ? nullptr : ::opendir(host.c_str());
+  if (!dir)
+    return SetError(host.empty() || errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND
+                                                                        : WindowsErrorOf(errno));
   auto state = std::make_shared<TSearchRec::State>();
-  for (const TFolderEntry& entry : *entries) {
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == ".." || mask.empty() || !MatchesWindowsMask(name, mask)) continue;
+    struct stat info;
+    if (::stat(((host == "/" ? "" : host) + "/" + name).c_str(), &info) != 0) continue;
     TSearchRec found;
-    found.Attr = AttributesOf(entry.Name, entry.Info);
+    found.Attr = AttributesOf(name, info);
     if (found.Attr & kExcludable & ~attributes) continue;
-    found.Name = entry.Name;
-    found.Size = S_ISDIR(entry.Info.st_mode) ? 0 : int64_t(entry.Info.st_size);
-    found.Time = DosTimeOf(entry.Info.st_mtime);
+    found.Name = name;
+    found.Size = S_ISDIR(info.st_mode) ? 0 : int64_t(info.st_size);
+    found.Time = DosTimeOf(info.st_mtime);
     state->Found.push_back(found);
   }
+  ::closedir(dir);
   std::sort(state->Found.begin(), state->Found.end(), [](const TSearchRec& a, const TSearchRec& b) {
     const int order = CompareText(a.Name, b.Name);
     return order != 0 ? order < 0 : a.Name < b.Name;

@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <set>
 #include <string>
@@ -233,53 +232,6 @@ TEST(FileSystem, FindFirstExcludesOnlyTheSpecialAttributesTheMaskLeavesOut) {
   EXPECT_EQ(rec.Size, 5);
   EXPECT_EQ(rec.Time, FileAge("C:\\D\\c.dat"));
   FindClose(rec);
-}
-
-TEST(FileSystem, FindFirstOfAPlainNameFindsWhatReadingTheFolderFinds) {
-  TTempDrive drive;
-  drive.MakeFolder("D/Sub");
-  for (const char* name : {"c1.jpg", "C1.JPG", "h.bin", "LongName.txt", "123", "noext", ".hid"})
-    drive.Write(std::string("D/") + name, name);
-  ASSERT_EQ(::link(drive.Host("D/h.bin").c_str(), drive.Host("D/H.BIN").c_str()), 0);
-  ASSERT_EQ(::symlink("c1.jpg", drive.Host("D/s.lnk").c_str()), 0);
-  ASSERT_EQ(::symlink("nowhere", drive.Host("D/d.lnk").c_str()), 0);
-
-  struct TPlainCase {
-    const char* Name;
-    uint32_t Attributes;
-    std::vector<std::string> Expected;
-  };
-  const TPlainCase cases[] = {
-      {"c1.jpg", 0, {"C1.JPG", "c1.jpg"}},  // every case form, in name order
-      {"C1.Jpg", 0, {"C1.JPG", "c1.jpg"}},
-      {"h.BIN", 0, {"H.BIN", "h.bin"}},  // two names of one file
-      {"longname.TXT", 0, {"LongName.txt"}},
-      {"123", 0, {"123"}},
-      {"SUB", 0, {}},
-      {"SUB", faDirectory, {"Sub"}},
-      {"S.LNK", 0, {"s.lnk"}},
-      {"d.lnk", faAnyFile, {}},  // a link to nothing is never found
-      {".HID", 0, {}},
-      {".hid", faHidden, {".hid"}},
-      {"noext.", 0, {"noext"}},
-      {"x.jpg", faAnyFile, {}},
-  };
-  for (const TPlainCase& c : cases) {
-    SCOPED_TRACE(std::string(c.Name) + " attr " + std::to_string(c.Attributes));
-    EXPECT_EQ(FindAll(std::string("C:\\D\\") + c.Name, c.Attributes), c.Expected);
-    std::vector<std::string> read;
-    for (const std::string& name : FindAll("C:\\D\\*", c.Attributes))
-      if (MatchesWindowsMask(name, c.Name)) read.push_back(name);
-    EXPECT_EQ(read, c.Expected);
-  }
-  TSearchRec rec;
-  ASSERT_EQ(FindFirst("C:\\d\\S.lnk", 0, rec), 0);
-  EXPECT_EQ(rec.Size, 6);  // what the link leads to
-  EXPECT_EQ(rec.Attr, uint32_t(faArchive));
-  FindClose(rec);
-  EXPECT_EQ(FindFirst("C:\\D\\x.jpg", faAnyFile, rec), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(FindFirst("C:\\D\\c1.jpg\\a.txt", faAnyFile, rec), ERROR_PATH_NOT_FOUND);
-  EXPECT_EQ(FindFirst("C:\\Missing\\a.txt", faAnyFile, rec), ERROR_PATH_NOT_FOUND);
 }
 
 TEST(FileSystem, MasksMatchLikeWindows) {
