@@ -12,9 +12,11 @@
 #include "desktop/SuiteArchiveUnit.h"
 #include "platform/Clock.h"
 #include "platform/Forms.h"
+#include "platform/Processes.h"
 #include "platform/ui/WindowSystem.h"
 
 int main(int argc, char** argv) {
+  KeepFreedMemoryForReuse();
   // For tests of the whole program: the fixed pauses advance a clock that
   // starts at the real time instead of waiting.
   std::unique_ptr<TVirtualClock> virtualClock;

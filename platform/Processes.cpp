@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <signal.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
@@ -127,4 +128,9 @@ uint32_t GetVersion() {
   const uint32_t minor = uint32_t(FirstNumber(release)) & 0xFF;
   const uint32_t build = uint32_t(FirstNumber(release)) & 0x7FFF;
   return major | minor << 8 | build << 16;
+}
+
+void KeepFreedMemoryForReuse() {
+  ::mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+  ::mallopt(M_TRIM_THRESHOLD, 256 * 1024 * 1024);
 }

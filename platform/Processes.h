@@ -36,3 +36,9 @@ uint32_t WinExec(const std::string& commandLine);
 // GetVersion: the operating-system version word (major in the low byte, minor
 // in the next, build in the upper 16 bits, whose top bit is clear on NT).
 uint32_t GetVersion();
+
+// Keeps the memory the process frees in its heap instead of handing it back to
+// the system: the engine takes its window and tables afresh for every file it
+// packs, and memory handed back comes again as new zeroed pages, one fault per
+// page. Called first thing by the programs.
+void KeepFreedMemoryForReuse();

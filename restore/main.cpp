@@ -7,10 +7,12 @@
 #include "desktop/KlasoreGozatFormUnit.h"
 #include "platform/Clock.h"
 #include "platform/Forms.h"
+#include "platform/Processes.h"
 #include "platform/ui/WindowSystem.h"
 #include "restore/AnaUnit.h"
 
 int main(int argc, char** argv) {
+  KeepFreedMemoryForReuse();
   // For tests of the whole program: the fixed pauses advance a clock that
   // starts at the real time instead of waiting.
   std::unique_ptr<TVirtualClock> virtualClock;

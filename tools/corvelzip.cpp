@@ -1,27 +1,15 @@
 // corvelzip: lists, tests, extracts and adds entries of ZIP archives with the
 // engine's zipper and unzipper. See ZipUsageText for the command line.
-#include <malloc.h>
 #include <unistd.h>
 
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "platform/Processes.h"
 #include "tools/CorvelZipArgs.h"
 #include "tools/CorvelZipProgress.h"
 #include "tools/CorvelZipRun.h"
-
-namespace {
-
-// The encoder takes its window and tables afresh for every file it packs.
-// Freed, they stay in the heap for the next file: handed back to the system,
-// each file would take them again as new zeroed pages, one fault per page.
-void KeepFreedMemoryForReuse() {
-  ::mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
-  ::mallopt(M_TRIM_THRESHOLD, 256 * 1024 * 1024);
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   KeepFreedMemoryForReuse();
