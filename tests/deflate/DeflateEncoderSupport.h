@@ -184,8 +184,10 @@ inline TParsed Parse(const std::vector<uint8_t>& aData, bool aDeflate64 = false)
         }
         if (int(lengths.size()) != block.LitCount + block.DistCount)
           throw std::runtime_error("code lengths overrun");
-        litLengths.assign(lengths.begin(), lengths.begin() + block.LitCount);
-        distLengths.assign(lengths.begin() + block.LitCount, lengths.end());
+        // Built anew, not assigned: GCC 12 at -O3 warns about assign() into
+        // an empty vector.
+        litLengths = std::vector<int>(lengths.begin(), lengths.begin() + block.LitCount);
+        distLengths = std::vector<int>(lengths.begin() + block.LitCount, lengths.end());
       }
       const THuffman litCode(litLengths), distCode(distLengths);
       for (;;) {
