@@ -36,8 +36,8 @@
 #include "archive/deflate/AbDfEnc.h"
 #include "archive/inflate/AbDfCryS.h"
 #include "archive/inflate/AbDfDec.h"
-#include "bench/BytesReader.h"
 #include "platform/Classes.h"
+#include "tests/support/BytesReader.h"
 
 #ifndef CORVELZIP_PATH
 #define CORVELZIP_PATH "corvelzip"

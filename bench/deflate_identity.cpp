@@ -19,9 +19,9 @@
 
 #include "archive/deflate/AbDfBase.h"
 #include "archive/deflate/AbDfEnc.h"
-#include "bench/BytesReader.h"
 #include "platform/Classes.h"
 #include "platform/Random.h"
+#include "tests/support/BytesReader.h"
 
 namespace fs = std::filesystem;
 

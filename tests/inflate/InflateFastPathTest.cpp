@@ -13,37 +13,11 @@
 #include "archive/inflate/AbDfDec.h"
 #include "tests/deflate/PythonZlib.h"
 #include "tests/inflate/InflateSupport.h"
+#include "tests/support/BytesReader.h"
 
 using namespace inflate_test;
 
 namespace {
-
-// Gives at most `aChunk` bytes per read.
-class TTrickleStream : public TStream {
- public:
-  TTrickleStream(const std::vector<uint8_t>& aBytes, int32_t aChunk)
-      : FBytes(aBytes), FChunk(aChunk) {}
-  int32_t Read(void* aBuffer, int32_t aCount) override {
-    const int64_t n = std::min<int64_t>({aCount, FChunk, int64_t(FBytes.size()) - FPos});
-    if (n <= 0) return 0;
-    std::memcpy(aBuffer, FBytes.data() + FPos, size_t(n));
-    FPos += n;
-    return int32_t(n);
-  }
-  int32_t Write(const void*, int32_t) override { return 0; }
-  int64_t Seek(int64_t aOffset, int aOrigin) override {
-    const int64_t base = aOrigin == soFromBeginning ? 0
-                         : aOrigin == soFromCurrent ? FPos
-                                                    : int64_t(FBytes.size());
-    FPos = base + aOffset;
-    return FPos;
-  }
-
- private:
-  const std::vector<uint8_t>& FBytes;
-  int32_t FChunk;
-  int64_t FPos = 0;
-};
 
 // Text with matches near and far, runs, and stretches of noise.
 std::vector<uint8_t> MixedData(size_t aSize) {
@@ -118,7 +92,7 @@ TEST(InflateFastPath, SourcesAndStoredBlocksAtAnyOffsetDecodeAlike) {
 
   for (const int32_t chunk : {1, 2, 3, 5, 4099, 16384, 65536}) {
     SCOPED_TRACE("bytes per read: " + std::to_string(chunk));
-    TTrickleStream source(stream, chunk);
+    TBytesReader source(stream, chunk);
     TMemoryStream dest;
     const uint32_t checksum = Inflate(&source, &dest, nullptr);
     EXPECT_EQ(checksum, Crc32Of(expected));

@@ -1,6 +1,6 @@
-// A source stream over bytes in memory (not owned) for the benchmark
-// programs; reads hand out at most `aChunk` bytes when that is above 0, as a
-// slow device would.
+// A source stream over bytes in memory (not owned), for the tests and the
+// benchmark programs; reads hand out at most `aChunk` bytes when that is
+// above 0, as a slow device would.
 #pragma once
 
 #include <algorithm>
