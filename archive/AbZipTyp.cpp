@@ -160,7 +160,7 @@ class TAbTailStream : public TStream {
         target = offset;
         break;
       case soFromCurrent:
-        target = Position() + offset;
+        target = FBase.Position() - FStart + offset;
         break;
       case soFromEnd:
         target = Size() + offset;

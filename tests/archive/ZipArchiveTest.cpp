@@ -476,6 +476,23 @@ TEST_F(ZipArchiveTest, FailedSaveLeavesTheOldArchiveAndNoTemporaryFile) {
                 {"f/a.txt", "first"}, {"f/b.txt", "second"}, {"f/c.txt", "third"}}));
 }
 
+TEST_F(ZipArchiveTest, InsertHookSeesItsOwnStreamStartingEmpty) {
+  Drive.Write("f/a.txt", "first");
+  Drive.Write("f/b.txt", "second");
+  auto archive = Create("f\\hook.zip");
+  std::vector<int64_t> seen;
+  archive->InsertHook = [&](TAbArchive& sender, TAbArchiveItem& item, TStream& out) {
+    seen.push_back(out.Position());
+    StoreFileHook(sender, item, out);
+    seen.push_back(out.Position());
+    seen.push_back(out.Seek(-2, soFromCurrent));
+    seen.push_back(out.Seek(0, soFromEnd));
+  };
+  archive->AddMatching("C:\\f\\a.txt;C:\\f\\b.txt", "", 0);
+  archive->Save();
+  EXPECT_EQ(seen, (std::vector<int64_t>{0, 5, 3, 5, 0, 6, 4, 6}));
+}
+
 TEST_F(ZipArchiveTest, RefusesWhatWouldNeedZip64BeforeWriting) {
   // A sparse file of 4 GiB costs no disk space.
   Drive.Write("big/huge.bin", "");
