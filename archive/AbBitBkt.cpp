@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "archive/AbExcept.h"
 
@@ -38,25 +39,14 @@ int32_t TAbBitBucketStream::Read(void* buffer, int32_t count) {
 }
 
 int64_t TAbBitBucketStream::Seek(int64_t offset, int origin) {
-  int64_t target = 0;
-  switch (origin) {
-    case soFromBeginning:
-      target = offset;
-      break;
-    case soFromCurrent:
-      target = FPosition + offset;
-      break;
-    case soFromEnd:
-      if (offset == 0) {
-        FBufPos = FTail;
-        FPosition = FSize;
-        return FSize;
-      }
-      target = FSize + offset;
-      break;
-    default:
-      throw EAbBBSInvalidOrigin();
+  if (origin == soFromEnd && offset == 0) {
+    FBufPos = FTail;
+    FPosition = FSize;
+    return FSize;
   }
+  const std::optional<int64_t> found = SeekTarget(offset, origin, FPosition, FSize);
+  if (!found) throw EAbBBSInvalidOrigin();
+  const int64_t target = *found;
   // Also refuses places before the first byte while fewer than BufSize were written.
   if (target <= FSize - FBufSize || target > FSize || target < 0) {
     throw EAbBBSSeekOutsideBuffer();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "archive/AbExcept.h"
 #include "archive/AbUtils.h"
@@ -67,22 +68,10 @@ int32_t TAbVirtualMemoryStream::Write(const void* buffer, int32_t count) {
 }
 
 int64_t TAbVirtualMemoryStream::Seek(int64_t offset, int origin) {
-  int64_t target = 0;
-  switch (origin) {
-    case soFromBeginning:
-      target = offset;
-      break;
-    case soFromCurrent:
-      target = FPosition + offset;
-      break;
-    case soFromEnd:
-      target = FSize + offset;
-      break;
-    default:
-      throw EAbVMSInvalidOrigin(origin);
-  }
+  const std::optional<int64_t> target = SeekTarget(offset, origin, FPosition, FSize);
+  if (!target) throw EAbVMSInvalidOrigin(origin);
   // A position before the start would make reads and writes reach outside the pages.
-  if (target >= 0) FPosition = target;
+  if (*target >= 0) FPosition = *target;
   return FPosition;
 }
 

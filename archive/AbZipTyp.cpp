@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <vector>
 
 #include "archive/AbSpanSt.h"
@@ -154,22 +155,11 @@ class TAbTailStream : public TStream {
   int32_t Read(void* buffer, int32_t count) override { return FBase.Read(buffer, count); }
   int32_t Write(const void* buffer, int32_t count) override { return FBase.Write(buffer, count); }
   int64_t Seek(int64_t offset, int origin) override {
-    int64_t target = 0;
-    switch (origin) {
-      case soFromBeginning:
-        target = offset;
-        break;
-      case soFromCurrent:
-        target = FBase.Position() - FStart + offset;
-        break;
-      case soFromEnd:
-        target = Size() + offset;
-        break;
-      default:
-        // The base stream raises its own error for an unknown origin.
-        return FBase.Seek(offset, origin) - FStart;
-    }
-    if (target >= 0) FBase.Seek(FStart + target, soFromBeginning);
+    const std::optional<int64_t> target =
+        SeekTarget(offset, origin, FBase.Position() - FStart, Size());
+    // The base stream raises its own error for an unknown origin.
+    if (!target) return FBase.Seek(offset, origin) - FStart;
+    if (*target >= 0) FBase.Seek(FStart + *target, soFromBeginning);
     return FBase.Position() - FStart;
   }
   int64_t Size() override { return FBase.Size() - FStart; }

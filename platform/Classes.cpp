@@ -73,6 +73,19 @@ int OpenHostFile(const std::string& host, uint16_t mode, int& handle) {
 
 // ---------------------------------------------------------------- TStream
 
+std::optional<int64_t> SeekTarget(int64_t offset, int origin, int64_t position, int64_t size) {
+  switch (origin) {
+    case soFromBeginning:
+      return offset;
+    case soFromCurrent:
+      return position + offset;
+    case soFromEnd:
+      return size + offset;
+    default:
+      return std::nullopt;
+  }
+}
+
 int64_t TStream::Size() {
   const int64_t position = Seek(0, soFromCurrent);
   const int64_t size = Seek(0, soFromEnd);
@@ -183,10 +196,7 @@ int32_t TMemoryStream::Write(const void* buffer, int32_t count) {
 }
 
 int64_t TMemoryStream::Seek(int64_t offset, int origin) {
-  int64_t target = FPosition;
-  if (origin == soFromBeginning) target = offset;
-  if (origin == soFromCurrent) target = FPosition + offset;
-  if (origin == soFromEnd) target = Size() + offset;
+  const int64_t target = SeekTarget(offset, origin, FPosition, Size()).value_or(FPosition);
   if (target >= 0) FPosition = target;
   return FPosition;
 }

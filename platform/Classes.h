@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,11 @@ class TStream {
   // EReadError when `source` ends early, EWriteError when this stream refuses.
   int64_t CopyFrom(TStream& source, int64_t count);
 };
+
+// Where Seek(offset, origin) lands in a stream at `position` of `size` bytes:
+// nothing for an origin other than the three. Each stream decides what a
+// place before the start, and an unknown origin, mean to it.
+std::optional<int64_t> SeekTarget(int64_t offset, int origin, int64_t position, int64_t size);
 
 // A file on disk, named by its Windows path.
 class TFileStream : public TStream {

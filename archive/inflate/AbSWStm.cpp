@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "platform/SysUtils.h"
 
@@ -100,20 +101,10 @@ int32_t TabSlidingWindowStream::Read(void* Buffer, int32_t Count) {
 }
 
 int64_t TabSlidingWindowStream::Seek(int64_t Offset, int Origin) {
-  int64_t target = 0;
-  switch (Origin) {
-    case soFromBeginning:
-      target = Offset;
-      break;
-    case soFromCurrent:
-      target = FBufferStart + FPosInBuffer + Offset;
-      break;
-    case soFromEnd:
-      target = FSize + Offset;
-      break;
-    default:
-      throw Exception("TabSlidingWindowStream.Seek: invalid origin");
-  }
+  const std::optional<int64_t> found =
+      SeekTarget(Offset, Origin, FBufferStart + FPosInBuffer, FSize);
+  if (!found) throw Exception("TabSlidingWindowStream.Seek: invalid origin");
+  const int64_t target = *found;
   if (target < FBufferStart || target > FSize)
     throw Exception("TabSlidingWindowStream.Seek: invalid new position");
   FPosInBuffer = int32_t(target - FBufferStart);

@@ -24,10 +24,7 @@ class TBytesReader : public TStream {
   }
   int32_t Write(const void*, int32_t) override { return 0; }
   int64_t Seek(int64_t aOffset, int aOrigin) override {
-    const int64_t base = aOrigin == soFromBeginning ? 0
-                         : aOrigin == soFromCurrent ? FPos
-                                                    : int64_t(FBytes.size());
-    FPos = base + aOffset;
+    FPos = SeekTarget(aOffset, aOrigin, FPos, int64_t(FBytes.size())).value_or(FPos);
     return FPos;
   }
 
